@@ -1,0 +1,2 @@
+#pragma once
+int RunTessaly(int argc, char** argv);

@@ -1,0 +1,21 @@
+#include "platform/Desktop.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace platform {
+
+QSize QtDesktop::ScreenSize() {
+    QScreen* s = QGuiApplication::primaryScreen();
+    return s ? s->geometry().size() : QSize(1024, 768);
+}
+
+QPoint QtDesktop::CursorPos() { return QCursor::pos(); }
+
+QPoint CentredPosition(QSize screen, QSize window) {
+    // C++ integer division truncates toward zero, as the design asks.
+    return {(screen.width() - window.width()) / 2, (screen.height() - window.height()) / 2};
+}
+
+}  // namespace platform

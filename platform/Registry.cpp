@@ -1,0 +1,139 @@
+#include "platform/Registry.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/Exceptions.h"
+
+namespace platform {
+namespace {
+
+// One line per value: "section\name<TAB>value", with \, TAB and line breaks escaped.
+std::string Escape(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string Unescape(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 == s.size()) {
+            out += s[i];
+            continue;
+        }
+        char n = s[++i];
+        out += n == 't' ? '\t' : n == 'n' ? '\n' : n == 'r' ? '\r' : n;
+    }
+    return out;
+}
+
+std::string Key(const std::string& section, const std::string& name) {
+    return Escape(section) + "\\" + Escape(name);
+}
+
+[[noreturn]] void WriteFailed(const std::string& name) {
+    throw Exception("値 '" + name + "' のデータを設定できませんでした");
+}
+
+// Desktop-entry Exec quoting: arguments in double quotes, with ", `, $ and \ escaped.
+std::string QuoteExec(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+FileRegistry::FileRegistry(std::string folder, std::string autostartFolder, std::string program)
+    : folder_(std::move(folder)), autostart_(std::move(autostartFolder)), program_(std::move(program)) {}
+
+FileRegistry FileRegistry::ForCurrentUser(const std::string& program) {
+    std::string config;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) {
+        config = x;
+    } else {
+        const char* home = std::getenv("HOME");
+        config = std::string(home && *home ? home : "/tmp") + "/.config";
+    }
+    return FileRegistry(config + "/tessaly", config + "/autostart", program);
+}
+
+std::map<std::string, std::string> FileRegistry::Load() const {
+    std::map<std::string, std::string> values;
+    std::ifstream in(StorePath(), std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        auto tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        values[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    return values;
+}
+
+std::string FileRegistry::ReadString(const std::string& section, const std::string& name,
+                                     const std::string& fallback) {
+    auto values = Load();
+    auto it = values.find(Key(section, name));
+    return it == values.end() ? fallback : Unescape(it->second);
+}
+
+void FileRegistry::WriteString(const std::string& section, const std::string& name,
+                               const std::string& value) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder_, ec);
+    auto values = Load();
+    values[Key(section, name)] = Escape(value);
+    // Write a new file and rename it over the old one, so a failure never loses other values.
+    std::string tmp = StorePath() + ".new";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        if (!out) WriteFailed(name);
+        for (const auto& [k, v] : values) out << k << '\t' << v << '\n';
+        out.flush();
+        if (!out) {
+            std::filesystem::remove(tmp, ec);
+            WriteFailed(name);
+        }
+    }
+    std::filesystem::rename(tmp, StorePath(), ec);
+    if (ec) {
+        std::filesystem::remove(tmp, ec);
+        WriteFailed(name);
+    }
+    if (section == "Run" && name == "_KDR_") WriteAutostart(value);
+}
+
+void FileRegistry::WriteAutostart(const std::string& runValue) const {
+    // The value is a quoted "<folder>/kdr.exe"; the entry starts this program in that folder.
+    std::string folder = runValue;
+    if (folder.size() >= 10) folder = folder.substr(1, folder.size() - 10);
+    std::error_code ec;
+    std::filesystem::create_directories(autostart_, ec);
+    std::ofstream out(AutostartPath(), std::ios::binary | std::ios::trunc);
+    out << "[Desktop Entry]\n"
+        << "Type=Application\n"
+        << "Name=Tessaly\n"
+        << "Exec=" << QuoteExec(program_) << "\n"
+        << "Path=" << folder << "\n"
+        << "X-GNOME-Autostart-enabled=true\n";
+    out.flush();
+    if (!out) WriteFailed("_KDR_");
+}
+
+}  // namespace platform

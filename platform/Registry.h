@@ -1,0 +1,46 @@
+#pragma once
+// The one registry key the program uses: HKCU\Software\Microsoft\Windows\CurrentVersion,
+// read and written as sections and string values.
+#include <map>
+#include <string>
+
+namespace platform {
+
+class RegistryStore {
+public:
+    virtual ~RegistryStore() = default;
+    virtual std::string ReadString(const std::string& section, const std::string& name,
+                                   const std::string& fallback) = 0;
+    // Raises Exception when the value cannot be stored.
+    virtual void WriteString(const std::string& section, const std::string& name,
+                             const std::string& value) = 0;
+};
+
+// A small key/value file in `folder` ("registry"). Writing the autostart value (section
+// "Run", name "_KDR_") also writes an XDG autostart entry into `autostartFolder`, so that the
+// registration really starts the program at log-on; `program` is the command it starts.
+class FileRegistry : public RegistryStore {
+public:
+    FileRegistry(std::string folder, std::string autostartFolder, std::string program);
+
+    std::string ReadString(const std::string& section, const std::string& name,
+                           const std::string& fallback) override;
+    void WriteString(const std::string& section, const std::string& name,
+                     const std::string& value) override;
+
+    std::string StorePath() const { return folder_ + "/registry"; }
+    std::string AutostartPath() const { return autostart_ + "/tessaly.desktop"; }
+
+    // Folders under $XDG_CONFIG_HOME (or ~/.config) for the real program.
+    static FileRegistry ForCurrentUser(const std::string& program);
+
+private:
+    std::map<std::string, std::string> Load() const;
+    void WriteAutostart(const std::string& runValue) const;
+
+    std::string folder_;
+    std::string autostart_;
+    std::string program_;
+};
+
+}  // namespace platform

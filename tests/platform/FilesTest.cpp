@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "platform/Files.h"
+TEST(Smoke, Builds) { SUCCEED(); }
