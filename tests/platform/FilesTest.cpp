@@ -1,3 +1,125 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "Fixtures.h"
+#include "platform/Exceptions.h"
 #include "platform/Files.h"
-TEST(Smoke, Builds) { SUCCEED(); }
+
+namespace {
+
+class FilesTest : public PlatformFixture {
+protected:
+    std::vector<std::string> Lines(const std::string& bytes) {
+        WriteFile(Path("t.txt"), bytes);
+        std::vector<std::string> out;
+        platform::ReadTextLines(Path("t.txt"), [&](const std::string& l) { out.push_back(l); });
+        return out;
+    }
+};
+
+using V = std::vector<std::string>;
+
+TEST_F(FilesTest, LineRulesOfTheTextReader) {
+    EXPECT_EQ(Lines(""), V{""});                        // an empty file is one empty line
+    EXPECT_EQ(Lines("a\r\nb\r\n"), (V{"a", "b"}));      // no extra line after the last CR LF
+    EXPECT_EQ(Lines("a\r\nb"), (V{"a", "b"}));          // last line without CR LF
+    EXPECT_EQ(Lines("a\nb\r\n"), V{"a\nb"});            // a lone LF stays in the line
+    EXPECT_EQ(Lines("a\rb\r\n"), (V{"a", "b"}));        // CR alone ends a line
+    EXPECT_EQ(Lines("a\r\n\r\nb"), (V{"a", "", "b"}));  // blank lines are kept
+    EXPECT_EQ(Lines("a\r\n\x1a" "b\r\n"), V{"a"});      // code 26 ends the data
+    EXPECT_EQ(Lines("a\x1a" "b"), V{"a"});
+    EXPECT_EQ(Lines("\x1a"), V{""});
+    EXPECT_EQ(Lines("a\r\r\nb"), (V{"a", "", "b"}));
+}
+
+TEST_F(FilesTest, LinesAcrossReadBlocks) {
+    // A CR at the end of one 64 KiB block and its LF at the start of the next make one break.
+    std::string first(64 * 1024 - 1, 'x');
+    std::string bytes = first + "\r\n" + "tail\r\n";
+    auto lines = Lines(bytes);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], first);
+    EXPECT_EQ(lines[1], "tail");
+    std::string longLine(200000, 'y');
+    EXPECT_EQ(Lines(longLine + "\r\nz"), (V{longLine, "z"}));
+}
+
+TEST_F(FilesTest, ErrorCodesAndTexts) {
+    EXPECT_EQ(platform::IoErrorText(2), "ファイルが見つかりません");
+    EXPECT_EQ(platform::IoErrorText(3), "不正なファイル名です");
+    EXPECT_EQ(platform::IoErrorText(4), "オープンしたファイルが多すぎます");
+    EXPECT_EQ(platform::IoErrorText(5), "ファイルへのアクセスが拒否されました");
+    EXPECT_EQ(platform::IoErrorText(101), "ディスクがいっぱいです");
+    EXPECT_EQ(platform::IoErrorText(32), "I/O エラー (32)");
+    EXPECT_EQ(platform::IoCodeFromErrno(ENOENT), 2);
+    EXPECT_EQ(platform::IoCodeFromErrno(ENOTDIR), 3);
+    EXPECT_EQ(platform::IoCodeFromErrno(ENAMETOOLONG), 3);
+    EXPECT_EQ(platform::IoCodeFromErrno(EMFILE), 4);
+    EXPECT_EQ(platform::IoCodeFromErrno(EACCES), 5);
+    EXPECT_EQ(platform::IoCodeFromErrno(EPERM), 5);
+    EXPECT_EQ(platform::IoCodeFromErrno(EROFS), 5);
+    EXPECT_EQ(platform::IoCodeFromErrno(ENOSPC), 101);
+    EXPECT_NE(platform::IoCodeFromErrno(EIO), 5);  // must not read as "access denied"
+}
+
+TEST_F(FilesTest, FailuresRaiseTheRunTimeError) {
+    auto codeOf = [](auto&& f) {
+        try {
+            f();
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(std::string(e.what()), platform::IoErrorText(e.Code()));
+            return e.Code();
+        }
+        return 0;
+    };
+    EXPECT_EQ(codeOf([&] { platform::ReadTextLines(Path("missing"), [](const std::string&) {}); }), 2);
+    EXPECT_EQ(codeOf([&] { platform::TextFileWriter w(Path("no/such/dir/f"), platform::TextFileWriter::Mode::Rewrite); }), 2);
+    WriteFile(Path("plain"), "x");
+    EXPECT_EQ(codeOf([&] { platform::TextFileWriter w(Path("plain/f"), platform::TextFileWriter::Mode::Rewrite); }), 3);
+    EXPECT_EQ(codeOf([&] { platform::ReadTextLines(Path(std::string(300, 'n')), [](const std::string&) {}); }), 3);
+    if (::geteuid() != 0) {  // root reads everything
+        WriteFile(Path("locked"), "x");
+        ::chmod(Path("locked").c_str(), 0);
+        EXPECT_EQ(codeOf([&] { platform::ReadTextLines(Path("locked"), [](const std::string&) {}); }), 5);
+    }
+}
+
+TEST_F(FilesTest, FullDiskIsReportedNotSwallowed) {
+    if (!platform::PathExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    try {
+        platform::TextFileWriter w("/dev/full", platform::TextFileWriter::Mode::Append);
+        w.WriteLine("data");
+        w.Close();
+        FAIL() << "a write to a full disk reported success";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Code(), 101);
+        EXPECT_STREQ(e.what(), "ディスクがいっぱいです");
+    }
+}
+
+TEST_F(FilesTest, ChangeOfDirectoryFailureShowsTheCode) {
+    try {
+        platform::SetCurrentDir(Path("gone"));
+        FAIL();
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Code(), 2);
+        EXPECT_STREQ(e.what(), "I/O エラー (2)");
+    }
+}
+
+TEST_F(FilesTest, DeleteRefusesFoldersAndReportsTheReason) {
+    ::mkdir(Path("folder").c_str(), 0755);
+    int err = 0;
+    EXPECT_FALSE(platform::DeleteFile(Path("folder"), &err));
+    EXPECT_TRUE(platform::PathExists(Path("folder")));
+    EXPECT_EQ(platform::IoCodeFromErrno(err), 5);
+    EXPECT_FALSE(platform::DeleteFile(Path("nothing"), &err));
+    EXPECT_EQ(err, ENOENT);
+    EXPECT_FALSE(platform::FileExists(Path("folder")));  // a folder is no plain file
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+#pragma once
+// Small controls of the form design that Qt lacks in the shape the handlers expect.
+#include <QLabel>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+// An interval timer: ticks on the GUI thread while enabled; enabling restarts the countdown.
+class TTimer : public QObject {
+    Q_OBJECT
+public:
+    TTimer(int interval, bool enabled, QObject* parent = nullptr);
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool enabled);
+    int Interval() const { return timer_.interval(); }
+    void SetInterval(int ms);
+    // The tick handler; exceptions are shown in the error box.
+    std::function<void()> OnTimer;
+
+private:
+    void Tick();
+    QTimer timer_;
+    bool enabled_;
+};
+
+// A label that sizes itself to its text, as the design's auto-size labels do.
+class TLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TLabel(const QString& text, QWidget* parent = nullptr);
+    void SetCaption(const QString& text);
+};
+
+// A status bar in simple-text mode: one line of text across its width.
+class TStatusBar : public QLabel {
+    Q_OBJECT
+public:
+    explicit TStatusBar(QWidget* parent = nullptr);
+    QString SimpleText() const { return text(); }
+    void SetSimpleText(const QString& text) { setText(text); }
+};

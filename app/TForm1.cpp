@@ -1,0 +1,220 @@
+#include "app/TForm1.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QGuiApplication>
+
+#include "app/Forms.h"
+#include "platform/DragDrop.h"
+#include "platform/Exceptions.h"
+#include "platform/Files.h"
+#include "platform/Fonts.h"
+#include "platform/Guard.h"
+#include "platform/Services.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+template <class W>
+W* Place(W* w, int left, int top, int width = -1, int height = -1) {
+    if (width >= 0 && height >= 0)
+        w->setGeometry(left, top, width, height);
+    else if (width >= 0)
+        w->setGeometry(left, top, width, w->sizeHint().height());
+    else
+        w->move(left, top);
+    return w;
+}
+
+QToolButton* FlatButton(QWidget* parent, const QString& caption, const QString& hint) {
+    auto* b = new QToolButton(parent);
+    b->setAutoRaise(true);
+    b->setText(caption);
+    b->setToolTip(hint);
+    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    return b;
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint) {
+    setWindowTitle(QStringLiteral("Tessaly Ver1.40"));
+    setWindowFlag(Qt::WindowMinimizeButtonHint, false);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    setFont(platform::DesignFont(platform::kFontPMincho, 12));
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Button);
+    setFixedSize(kClientWidth, kClientHeight);
+    BuildControls();
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::BuildControls() {
+    ControlBar1 = Place(new QFrame(this), 0, 0, 657, 57);
+    ControlBar1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+
+    SpeedButton1 = Place(FlatButton(ControlBar1, QString(), QStringLiteral("再検索をします")), 11, 2, 46, 48);
+    SpeedButton2 = Place(FlatButton(ControlBar1, QStringLiteral("Q"), QStringLiteral("クイック検索をします")), 70, 2, 43, 48);
+    SpeedButton3 = Place(FlatButton(ControlBar1, QStringLiteral("↑"), QStringLiteral("ランチャ表示します")), 126, 2, 35, 48);
+    SpeedButton4 = Place(FlatButton(ControlBar1, QStringLiteral("↓"), QStringLiteral("リスト表示します")), 174, 2, 35, 48);
+    SpeedButton5 = Place(FlatButton(ControlBar1, QString(), QStringLiteral("連続上映します")), 222, 2, 59, 48);
+    Button1 = Place(new QPushButton(QStringLiteral("削除"), ControlBar1), 294, 2, 41, 48);
+    Button1->hide();
+    Button2 = Place(new QPushButton(QStringLiteral("接続"), ControlBar1), 348, 2, 77, 48);
+    Button2->setToolTip(QStringLiteral("ミルフォーネへ接続します"));
+    {
+        QFont f = font();
+        f.setBold(true);
+        f.setUnderline(true);
+        Button2->setFont(f);
+        QPalette p = Button2->palette();
+        p.setColor(QPalette::ButtonText, QColor(0x80, 0, 0));  // maroon
+        Button2->setPalette(p);
+    }
+    SpeedButton6 = Place(FlatButton(ControlBar1, QStringLiteral("ヘルプ"), QString()), 450, 2, 41, 48);
+    Image1 = Place(new QLabel(ControlBar1), 504, 2, 54, 48);
+    Image1->setScaledContents(true);
+    Image1->setToolTip(QStringLiteral("ダブルクリックで大きくなります"));
+
+    Label1 = Place(new TLabel(QStringLiteral("検索ファイル"), this), 8, 72);
+    ComboBox2 = Place(new QComboBox(this), 75, 68, 62);
+    ComboBox2->setEditable(true);
+    for (const char* p : {"*.MP3", "*.WAV", "*.MID", "*.MPG", "*.DAT", "*.MOV", "*.AVI", "*.BMP",
+                          "*.ICO", "*.WMP", "*.EMF", "*.GIF", "*.JPG", "*.XLS", "*.DOC", "", "", ""})
+        ComboBox2->addItem(QString::fromLatin1(p));
+    ComboBox2->setCurrentIndex(0);
+    ComboBox2->setEditText(QStringLiteral("*.MP3"));
+    CheckBox2 = Place(new QCheckBox(QStringLiteral("アイドル状態でファイルを自動検索"), this), 146, 68, 205, 17);
+    ComboBox3 = Place(new QComboBox(this), 356, 65, 153);
+    ComboBox3->setEnabled(false);
+    Label11 = Place(new TLabel(QStringLiteral("*  "), this), 8, 96);
+    Label10 = Place(new TLabel(QString(), this), 24, 96);
+    Button4 = Place(new QPushButton(QStringLiteral("Button4"), this), 160, 88, 33, 25);
+    Button4->hide();
+    Label9 = Place(new TLabel(QString(), this), 199, 96);
+    Label9->hide();
+    MediaPlayer1 = Place(new TMediaPlayer(this), 256, 88, 253, 25);
+    MediaPlayer1->hide();
+    CheckListBox1 = Place(new TCheckListBox(this), 8, 116, 489, 117);
+    CheckListBox1->setToolTip(QStringLiteral("クリックで確認できます"));
+
+    GroupBox1 = Place(new QGroupBox(QStringLiteral("音量"), this), 504, 116, 53, 113);
+    Place(new QLabel(QStringLiteral("L"), GroupBox1), 13, 10);
+    Place(new QLabel(QStringLiteral("R"), GroupBox1), 33, 10);
+    auto bar = [this](int left) {
+        auto* s = Place(new QScrollBar(Qt::Vertical, GroupBox1), left, 24, 17, 81);
+        s->setRange(0, 127);
+        s->setPageStep(0);
+        s->setValue(64);
+        return s;
+    };
+    ScrollBar2 = bar(8);
+    ScrollBar1 = bar(28);
+    ScrollBar3 = bar(13);  // made last: it lies between the other two, over both
+    GroupBox1->hide();
+
+    Label8 = Place(new TLabel(QStringLiteral("　　　　　"), this), 403, 238);
+    Label2 = Place(new TLabel(QStringLiteral("Tessaly Ver1.40　ファイル検索・再生・ミルフォーネ接続ソフト"), this), 8, 240);
+    StatusBar1 = Place(new TStatusBar(this), 0, 263, 566, 25);
+
+    // Work lists and flags of other handlers, placed below the client area.
+    ListBox6 = Place(new QListWidget(this), 8, 312, 100, 40);
+    ListBox7 = Place(new QListWidget(this), 112, 312, 100, 40);
+    ListBox8 = Place(new QListWidget(this), 216, 312, 100, 40);
+    DriveComboBox3 = Place(new QComboBox(this), 320, 312, 100);
+    Label5 = Place(new TLabel(QStringLiteral("まもなくスタートします"), this), 8, 360);
+    Label5->setFont(platform::DesignFont(platform::kFontPGothic, 12));
+    {
+        QPalette p = Label5->palette();
+        p.setColor(QPalette::WindowText, Qt::black);
+        Label5->setPalette(p);
+    }
+    Label21 = Place(new TLabel(QStringLiteral("Label21"), this), 160, 360);
+    CheckBox5 = Place(new QCheckBox(QStringLiteral("クリック時確認"), this), 240, 360, 120, 17);
+    CheckBox5->setChecked(true);
+    Button5 = Place(new QPushButton(QStringLiteral("Button5"), this), 380, 356, 75, 25);
+
+    Timer1 = new TTimer(6000, false, this);
+    Timer2 = new TTimer(1000, false, this);
+    Timer3 = new TTimer(1000, true, this);
+    Timer4 = new TTimer(5000, true, this);
+    Timer5 = new TTimer(1000, false, this);
+    Timer6 = new TTimer(2000, false, this);
+    Timer1->OnTimer = [this] { Timer1Timer(); };
+    Timer2->OnTimer = [this] { Timer2Timer(); };
+    Timer3->OnTimer = [this] { Timer3Timer(); };
+    Timer4->OnTimer = [this] { Timer4Timer(); };
+    Timer5->OnTimer = [this] { Timer5Timer(); };
+    Timer6->OnTimer = [this] { Timer6Timer(); };
+
+    auto click = [this](auto* button, void (TForm1::*handler)()) {
+        connect(button, &QAbstractButton::clicked, this, [this, handler] {
+            platform::Guarded([this, handler] { (this->*handler)(); });
+        });
+    };
+    click(SpeedButton3, &TForm1::SpeedButton3Click);
+    click(SpeedButton4, &TForm1::SpeedButton4Click);
+    click(SpeedButton6, &TForm1::SpeedButton6Click);
+    click(Button1, &TForm1::Button1Click);
+    CheckListBox1->OnClickCheck = [this] { CheckListBox1ClickCheck(); };
+}
+
+QSize TForm1::OuterSize() const { return {width() + kFrameWidth, height() + kFrameHeight}; }
+
+void TForm1::SetOuterHeight(int height) { setFixedSize(width(), height - kFrameHeight); }
+
+void TForm1::FormCreate() {
+    // Steps 1-2: move into the folder the autostart registration recorded. A failure is
+    // reported, and the window is set up all the same so that it stays usable.
+    try {
+        std::string value = platform::Current().registry->ReadString("Run", "_KDR_", "xx");
+        if (value != "xx") {
+            // The value is a quote, the folder, the separator and "kdr.exe", and a quote.
+            std::string dir = value.size() > 10 ? value.substr(1, value.size() - 10) : std::string();
+            platform::SetCurrentDir(dir);
+        }
+    } catch (...) {
+        platform::ShowCurrentException();
+    }
+    AutoPlay = 0;
+    SpeedButton5->setText(QStringLiteral("現在手動\r\nモードです").replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    MediaPlayer1->SetVisibleButtons({TMediaPlayer::btPlay, TMediaPlayer::btPause, TMediaPlayer::btStop});
+    LastCursorPos = platform::Current().desktop->CursorPos();
+    AutoSearchIndex = 0;
+    WorkDir = platform::GetCurrentDir();
+    ComboBox3->clear();
+    for (const char* t : {"　すぐ開始する", "　５分後から開始する", "１０分後から開始する",
+                          "１５分後から開始する", "２０分後から開始する", "２５分後から開始する",
+                          "３０分後から開始する"})
+        ComboBox3->addItem(QString::fromUtf8(t));
+    ComboBox3->setCurrentIndex(1);
+    move(platform::CentredPosition(platform::Current().desktop->ScreenSize(), OuterSize()));
+    setAcceptDrops(true);
+    AcceptsDroppedFiles = true;
+}
+
+void TForm1::SpeedButton3Click() { SetOuterHeight(kLauncherHeight); }
+
+void TForm1::SpeedButton4Click() { SetOuterHeight(kListHeight); }
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (AcceptsDroppedFiles && platform::CarriesLocalFiles(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void TForm1::dragMoveEvent(QDragMoveEvent* event) {
+    if (AcceptsDroppedFiles && platform::CarriesLocalFiles(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    if (!AcceptsDroppedFiles) return;
+    std::vector<std::string> paths = platform::DroppedPaths(event->mimeData());
+    event->acceptProposedAction();
+    platform::Guarded([&] { WMDropFiles(paths); });
+}

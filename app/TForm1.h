@@ -1,0 +1,142 @@
+#pragma once
+// The main window: the toolbar strip, the search row, the check list and the state every
+// subsystem works on. Handlers are defined in the folder of the subsystem that owns them.
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPoint>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QWidget>
+#include <string>
+#include <vector>
+#include <array>
+
+#include "app/CheckListBox.h"
+#include "app/Controls.h"
+#include "player/MediaPlayerControl.h"
+
+class QCheckBox;
+class QFrame;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // Outer height of the launcher view (toolbar only) and of the list view (everything).
+    static constexpr int kLauncherHeight = 102;
+    static constexpr int kListHeight = 315;
+    // The dialog frame around the client area: borders and caption of the design's window.
+    static constexpr int kFrameWidth = 6;
+    static constexpr int kFrameHeight = 27;
+    static constexpr int kClientWidth = 566;
+    static constexpr int kClientHeight = 288;
+
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Outer size of the window (client area plus the designed frame).
+    QSize OuterSize() const;
+    void SetOuterHeight(int height);
+
+    // ---- controls, under their design names ----
+    QFrame* ControlBar1;
+    QToolButton* SpeedButton1;
+    QToolButton* SpeedButton2;
+    QToolButton* SpeedButton3;
+    QToolButton* SpeedButton4;
+    QToolButton* SpeedButton5;
+    QPushButton* Button1;
+    QPushButton* Button2;
+    QToolButton* SpeedButton6;
+    QLabel* Image1;
+    TLabel* Label1;
+    QComboBox* ComboBox2;
+    QCheckBox* CheckBox2;
+    QComboBox* ComboBox3;
+    TLabel* Label11;
+    TLabel* Label10;
+    QPushButton* Button4;
+    TLabel* Label9;
+    TMediaPlayer* MediaPlayer1;
+    TCheckListBox* CheckListBox1;
+    QGroupBox* GroupBox1;
+    QScrollBar* ScrollBar1;
+    QScrollBar* ScrollBar2;
+    QScrollBar* ScrollBar3;
+    TLabel* Label8;
+    TLabel* Label2;
+    TStatusBar* StatusBar1;
+    // Holders below the client area, never visible.
+    QListWidget* ListBox6;
+    QListWidget* ListBox7;
+    QListWidget* ListBox8;
+    QComboBox* DriveComboBox3;
+    TLabel* Label5;
+    TLabel* Label21;
+    QCheckBox* CheckBox5;
+    QPushButton* Button5;
+
+    TTimer* Timer1;
+    TTimer* Timer2;
+    TTimer* Timer3;
+    TTimer* Timer4;
+    TTimer* Timer5;
+    TTimer* Timer6;
+
+    // ---- state fields ----
+    int IdleSearchActive = 0;
+    int SearchLimit = 0;
+    int SearchCancelled = 0;
+    std::string WorkDir;
+    QPoint LastCursorPos;
+    int IdleSeconds = 0;
+    int AutoSearchIndex = 0;
+    int AutoPlay = 0;
+    int DownloadState = 0;
+    std::string DownloadName;
+    std::array<std::string, 51> CatalogueFiles;
+    int DownloadIndex = -1;
+    // True once dropped files are accepted (the last creation step).
+    bool AcceptsDroppedFiles = false;
+
+    // ---- application shell ----
+    void FormCreate();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
+    void SpeedButton6Click();
+
+    // ---- result store ----
+    enum class StoreOp { DeleteForSearch, WriteForSearch, ReadForPattern, ReadForKeyword };
+    std::string StoredListPath(const std::string& boxText, StoreOp op) const;
+    void DeleteStoredList(const std::string& pattern);
+    void WriteStoredList(const std::string& pattern);
+    void ReadStoredList(const std::string& path, const std::string* keyword);
+    void AppendDownloadLog(const std::string& fileName);
+    // "リスト数" and the entry count.
+    void ShowListCount();
+
+    // ---- drop-add and deletion ----
+    void WMDropFiles(const std::vector<std::string>& paths);
+    void CheckListBox1ClickCheck();
+    void Button1Click();
+
+    // ---- timers; filled by the subsystems that own them ----
+    void Timer1Timer();
+    void Timer2Timer();
+    void Timer3Timer();
+    void Timer4Timer();
+    void Timer5Timer();
+    void Timer6Timer();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildControls();
+};

@@ -1,0 +1,40 @@
+#include "player/MediaPlayerControl.h"
+
+#include <QStyle>
+
+TMediaPlayer::TMediaPlayer(QWidget* parent) : QWidget(parent) {
+    static const QStyle::StandardPixmap icons[kButtonCount] = {
+        QStyle::SP_MediaPlay,         QStyle::SP_MediaPause,        QStyle::SP_MediaStop,
+        QStyle::SP_MediaSkipForward,  QStyle::SP_MediaSkipBackward, QStyle::SP_MediaSeekForward,
+        QStyle::SP_MediaSeekBackward, QStyle::SP_DialogYesButton,   QStyle::SP_ArrowUp};
+    for (int i = 0; i < kButtonCount; ++i) {
+        buttons_[i] = new QToolButton(this);
+        buttons_[i]->setIcon(style()->standardIcon(icons[i]));
+        buttons_[i]->setAutoRaise(false);
+        visible_[i] = true;
+    }
+    LayOut();
+}
+
+void TMediaPlayer::SetVisibleButtons(std::initializer_list<Button> list) {
+    visible_.fill(false);
+    for (Button b : list) visible_[b] = true;
+    LayOut();
+}
+
+bool TMediaPlayer::ButtonVisible(Button b) const { return visible_[b]; }
+
+void TMediaPlayer::resizeEvent(QResizeEvent*) { LayOut(); }
+
+void TMediaPlayer::LayOut() {
+    int shown = 0;
+    for (bool v : visible_) shown += v;
+    int w = shown ? width() / shown : 0;
+    int x = 0;
+    for (int i = 0; i < kButtonCount; ++i) {
+        buttons_[i]->setVisible(visible_[i]);
+        if (!visible_[i]) continue;
+        buttons_[i]->setGeometry(x, 0, w, height());
+        x += w;
+    }
+}

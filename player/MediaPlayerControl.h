@@ -1,0 +1,26 @@
+#pragma once
+// The media player control: a row of buttons over the media device.
+#include <QToolButton>
+#include <QWidget>
+#include <array>
+
+class TMediaPlayer : public QWidget {
+    Q_OBJECT
+public:
+    enum Button { btPlay, btPause, btStop, btNext, btPrev, btStep, btBack, btRecord, btEject };
+    static constexpr int kButtonCount = 9;
+
+    explicit TMediaPlayer(QWidget* parent = nullptr);
+    // Shows the listed buttons, in the fixed order, and hides the others.
+    void SetVisibleButtons(std::initializer_list<Button> buttons);
+    bool ButtonVisible(Button b) const;
+    QToolButton* ButtonWidget(Button b) const { return buttons_[b]; }
+
+protected:
+    void resizeEvent(QResizeEvent*) override;
+
+private:
+    void LayOut();
+    std::array<QToolButton*, kButtonCount> buttons_{};
+    std::array<bool, kButtonCount> visible_{};
+};

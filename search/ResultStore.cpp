@@ -1,0 +1,90 @@
+#include "search/ResultStore.h"
+
+#include <dirent.h>
+#include <strings.h>
+
+#include <algorithm>
+
+#include "platform/Files.h"
+
+namespace store {
+
+std::string UpperAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::string ExtensionOf(const std::string& text) {
+    auto dot = text.find_last_of('.');
+    if (dot == std::string::npos) return {};
+    if (text.find_first_of("\\/:", dot + 1) != std::string::npos) return {};
+    return text.substr(dot);
+}
+
+std::string StoredListName(const std::string& boxText) {
+    return "SearchView" + UpperAscii(ExtensionOf(boxText));
+}
+
+std::string ResolveInFolder(const std::string& dir, const std::string& name) {
+    std::string exact = dir.empty() ? name : dir + platform::kPathSeparator + name;
+    if (platform::PathExists(exact)) return exact;
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return exact;
+    std::string found;
+    while (dirent* e = ::readdir(d)) {
+        if (::strcasecmp(e->d_name, name.c_str()) == 0) {
+            // Several spellings may exist side by side; take the first in a stable order.
+            if (found.empty() || found > e->d_name) found = e->d_name;
+        }
+    }
+    ::closedir(d);
+    if (found.empty()) return exact;
+    return dir.empty() ? found : dir + platform::kPathSeparator + found;
+}
+
+std::string StoredListPath(const std::string& workDir, const std::string& boxText) {
+    return ResolveInFolder(workDir, StoredListName(boxText));
+}
+
+void WriteList(const std::string& path, int count, const std::function<std::string(int)>& line) {
+    platform::TextFileWriter out(path, platform::TextFileWriter::Mode::Rewrite);
+    for (int i = 0; i < count; ++i) out.WriteLine(line(i));
+    out.Close();
+}
+
+bool ContainsIgnoringAsciiCase(const std::string& line, const std::string& lowerKeyword) {
+    if (lowerKeyword.empty()) return true;
+    auto it = std::search(line.begin(), line.end(), lowerKeyword.begin(), lowerKeyword.end(),
+                          [](char a, char b) {
+                              if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+                              return a == b;
+                          });
+    return it != line.end();
+}
+
+void ReadList(const std::string& path, const std::string* keyword,
+              const std::function<void(const std::string&)>& onLine) {
+    if (!keyword) {
+        platform::ReadTextLines(path, onLine);
+        return;
+    }
+    const std::string lower = LowerAscii(*keyword);
+    platform::ReadTextLines(path, [&](const std::string& line) {
+        if (ContainsIgnoringAsciiCase(line, lower)) onLine(line);
+    });
+}
+
+void AppendLine(const std::string& path, const std::string& line) {
+    platform::TextFileWriter out(path, platform::TextFileWriter::Mode::Append);
+    out.WriteLine(line);
+    out.Close();
+}
+
+}  // namespace store

@@ -1,0 +1,39 @@
+// The main window's side of the result store: the check list in, the check list out.
+#include "app/TForm1.h"
+#include "platform/Files.h"
+#include "search/ResultStore.h"
+
+std::string TForm1::StoredListPath(const std::string& boxText, StoreOp) const {
+    // All four uses name one file per extension, so a list is always found where it was
+    // written, whatever the case or length of the extension typed.
+    return store::StoredListPath(WorkDir, boxText);
+}
+
+void TForm1::ShowListCount() {
+    Label8->SetCaption(QStringLiteral("リスト数") + QString::number(CheckListBox1->Count()));
+}
+
+void TForm1::DeleteStoredList(const std::string& pattern) {
+    std::string path = StoredListPath(pattern, StoreOp::DeleteForSearch);
+    if (platform::FileExists(path)) platform::DeleteFile(path);
+}
+
+void TForm1::WriteStoredList(const std::string& pattern) {
+    std::string path = StoredListPath(pattern, StoreOp::WriteForSearch);
+    store::WriteList(path, CheckListBox1->Count(), [this](int i) { return CheckListBox1->Text(i); });
+}
+
+void TForm1::ReadStoredList(const std::string& path, const std::string* keyword) {
+    store::ReadList(path, keyword, [this](const std::string& line) {
+        CheckListBox1->Add(line);
+        ShowListCount();
+    });
+}
+
+void TForm1::AppendDownloadLog(const std::string& fileName) {
+    std::string log = store::ResolveInFolder(std::string(), store::kDownloadLogName);
+    std::string line = platform::GetCurrentDir();
+    line += platform::kPathSeparator;
+    line += fileName;
+    store::AppendLine(log, line);
+}
