@@ -218,3 +218,4 @@ void TForm1::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
     platform::Guarded([&] { WMDropFiles(paths); });
 }
+void TForm1::SpeedButton6Click() {}  // TEMP until help window lands

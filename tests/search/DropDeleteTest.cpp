@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QMimeData>
+#include <QUrl>
+
+#include "Fixtures.h"
+#include "app/TForm1.h"
+
+namespace {
+
+using platform::BoxAnswer;
+using platform::BoxKind;
+using V = std::vector<std::string>;
+
+class DropDeleteTest : public PlatformFixture {
+protected:
+    void SetUp() override {
+        PlatformFixture::SetUp();
+        form = std::make_unique<TForm1>();
+    }
+    void TearDown() override {
+        form.reset();
+        PlatformFixture::TearDown();
+    }
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> out;
+        for (int i = 0; i < form->CheckListBox1->Count(); ++i) out.push_back(form->CheckListBox1->Text(i));
+        return out;
+    }
+    // Files f0..f(n-1) in the working folder, listed in the check list.
+    void ListFiles(int n) {
+        std::vector<std::string> paths;
+        for (int i = 0; i < n; ++i) {
+            paths.push_back(Path("f" + std::to_string(i)));
+            WriteFile(paths.back(), "x");
+        }
+        form->WMDropFiles(paths);
+    }
+    void Check(std::initializer_list<int> rows) {
+        for (int r : rows) form->CheckListBox1->SetChecked(r, true);
+        form->CheckListBox1ClickCheck();
+    }
+    std::vector<QString> Questions() const { return boxes->TextsOf(BoxKind::Confirmation); }
+    std::unique_ptr<TForm1> form;
+};
+
+const QString kFirst = QStringLiteral("該当するファイルを削除しますか\r\n\r\n");
+const QString kSecond =
+    QStringLiteral("下のリストのチェックのついているファイルはすべて消えますが、本当に削除していいですか？\r\n\r\n");
+
+QString AboutFile(const std::string& path) {
+    return QStringLiteral("該当する") + QString::fromStdString(path) + QStringLiteral("を削除しますか\r\n\r\n");
+}
+
+TEST_F(DropDeleteTest, DroppedItemsJoinInOrderWithTheirWholePath) {
+    std::string longPath = "/" + std::string(300, 'd') + "/file.mp3";
+    form->WMDropFiles({"/a/1.mp3", "/a/2.wav", longPath});
+    EXPECT_EQ(Entries(), (V{"/a/1.mp3", "/a/2.wav", longPath}));
+    EXPECT_EQ(form->Label8->text(), QStringLiteral("リスト数3"));
+    EXPECT_FALSE(form->CheckListBox1->Checked(0));
+    form->WMDropFiles({"/a/1.mp3"});  // duplicates are not filtered
+    EXPECT_EQ(form->CheckListBox1->Count(), 4);
+}
+
+TEST_F(DropDeleteTest, DropEventCarriesFilesAndFolders) {
+    ::mkdir(Path("folder").c_str(), 0755);
+    WriteFile(Path("曲 1.mp3"), "x");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(Path("曲 1.mp3"))),
+                  QUrl(QStringLiteral("https://example.invalid/remote.mp3")),
+                  QUrl::fromLocalFile(QString::fromStdString(Path("folder") + "/"))});
+    QDragEnterEvent enter(QPoint(100, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(100, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.get(), &drop);
+    EXPECT_EQ(Entries(), (V{Path("曲 1.mp3"), Path("folder")}));
+    EXPECT_EQ(form->Label8->text(), QStringLiteral("リスト数2"));
+}
+
+TEST_F(DropDeleteTest, DeleteButtonFollowsTheMarks) {
+    ListFiles(2);
+    EXPECT_TRUE(form->Button1->isHidden());
+    Check({1});
+    EXPECT_FALSE(form->Button1->isHidden());
+    form->CheckListBox1->SetChecked(1, false);
+    form->CheckListBox1ClickCheck();
+    EXPECT_TRUE(form->Button1->isHidden());
+    // A user's click on the mark reaches the handler through the model.
+    auto* model = form->CheckListBox1->Model();
+    model->Publish();
+    model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole);
+    EXPECT_FALSE(form->Button1->isHidden());
+}
+
+TEST_F(DropDeleteTest, DecliningEitherGeneralQuestionDeletesNothing) {
+    for (BoxAnswer second : {BoxAnswer::No, BoxAnswer::Yes}) {
+        form->CheckListBox1->Clear();
+        boxes->shown.clear();
+        ListFiles(3);
+        Check({0, 2});
+        boxes->answers = second == BoxAnswer::No ? std::deque<BoxAnswer>{BoxAnswer::Yes, BoxAnswer::No}
+                                                 : std::deque<BoxAnswer>{BoxAnswer::No};
+        form->Button1Click();
+        EXPECT_EQ(form->CheckListBox1->Count(), 3);
+        EXPECT_FALSE(form->CheckListBox1->AnyChecked());
+        EXPECT_TRUE(form->Button1->isHidden());
+        EXPECT_TRUE(platform::FileExists(Path("f0")));
+        EXPECT_EQ(Questions().size(), second == BoxAnswer::No ? 2u : 1u);
+        EXPECT_EQ(Questions()[0], kFirst);
+    }
+}
+
+TEST_F(DropDeleteTest, EachCheckedEntryIsAskedOnceInListOrder) {
+    ListFiles(6);
+    Check({1, 3, 5});
+    boxes->answers = {BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::No, BoxAnswer::Yes, BoxAnswer::No};
+    form->Button1Click();
+    EXPECT_EQ(Questions(), (std::vector<QString>{kFirst, kSecond, AboutFile(Path("f1")),
+                                                 AboutFile(Path("f3")), AboutFile(Path("f5"))}));
+    EXPECT_TRUE(platform::FileExists(Path("f1")));
+    EXPECT_FALSE(platform::FileExists(Path("f3")));
+    EXPECT_TRUE(platform::FileExists(Path("f5")));
+    EXPECT_EQ(Entries(), (V{Path("f0"), Path("f1"), Path("f2"), Path("f4"), Path("f5")}));
+    EXPECT_EQ(form->Label8->text(), QStringLiteral("リスト数5"));
+    EXPECT_FALSE(form->CheckListBox1->AnyChecked());
+    EXPECT_TRUE(form->Button1->isHidden());
+}
+
+TEST_F(DropDeleteTest, UndeletableFileKeepsItsEntryAndSaysWhy) {
+    ListFiles(2);
+    ::mkdir(Path("folder").c_str(), 0755);
+    form->WMDropFiles({Path("folder"), Path("already-gone")});
+    Check({0, 2, 3});
+    boxes->answers = {BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes};
+    form->Button1Click();
+    // The folder cannot be deleted as a file: its entry stays, unmarked, and the error says so.
+    EXPECT_EQ(Entries(), (V{Path("f1"), Path("folder")}));
+    EXPECT_FALSE(form->CheckListBox1->AnyChecked());
+    auto errors = boxes->TextsOf(BoxKind::Error);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].contains(QString::fromStdString(Path("folder"))));
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("ファイルへのアクセスが拒否されました")));
+    EXPECT_EQ(form->Label8->text(), QStringLiteral("リスト数2"));
+}
+
+TEST_F(DropDeleteTest, ListChangedWhileAQuestionWaits) {
+    ListFiles(3);
+    Check({0, 2});
+    // A download finishes while the first file question is open; then the list is cleared
+    // by a quick search while the next one is open.
+    int asked = 0;
+    boxes->whileWaiting = [&](const platform::FakeMessageBoxes::Shown& box) {
+        if (!box.text.startsWith(QStringLiteral("該当する/"))) return;
+        if (++asked == 1) form->WMDropFiles({"/new/song.mp3"});
+        if (asked == 2) form->CheckListBox1->Clear();
+    };
+    boxes->answers = {BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes};
+    form->Button1Click();
+    EXPECT_EQ(asked, 2);
+    EXPECT_FALSE(platform::FileExists(Path("f0")));
+    EXPECT_FALSE(platform::FileExists(Path("f2")));  // the user said Yes to it
+    EXPECT_EQ(form->CheckListBox1->Count(), 0);
+    EXPECT_TRUE(form->Button1->isHidden());
+}
+
+}  // namespace
