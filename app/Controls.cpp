@@ -1,5 +1,10 @@
 #include "app/Controls.h"
 
+#include <QEvent>
+#include <QFontMetrics>
+#include <QPainter>
+#include <algorithm>
+
 #include "platform/Guard.h"
 
 TTimer::TTimer(int interval, bool enabled, QObject* parent) : QObject(parent), enabled_(enabled) {
@@ -25,15 +30,48 @@ void TTimer::Tick() {
     if (OnTimer) platform::Guarded(OnTimer);
 }
 
-TLabel::TLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
-    setTextFormat(Qt::PlainText);
-    adjustSize();
+TLabel::TLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {
+    ApplySize();
 }
 
-void TLabel::SetCaption(const QString& text) {
-    if (text == this->text()) return;
-    setText(text);
-    adjustSize();
+void TLabel::setText(const QString& text) {
+    if (text == text_) return;
+    text_ = text;
+    update();
+    if (sizeQueued_) return;
+    sizeQueued_ = true;
+    QMetaObject::invokeMethod(this, [this] { ApplySize(); }, Qt::QueuedConnection);
+}
+
+void TLabel::ApplySize() {
+    sizeQueued_ = false;
+    QSize want = sizeHint();
+    if (want != size()) resize(want);
+    update();
+}
+
+void TLabel::Repaint() {
+    ApplySize();
+    repaint();
+}
+
+QSize TLabel::sizeHint() const {
+    QFontMetrics fm(font());
+    QSize s = fm.size(0, text_);
+    return {std::max(s.width(), 1), std::max(s.height(), fm.height())};
+}
+
+void TLabel::paintEvent(QPaintEvent*) {
+    if (sizeQueued_) ApplySize();
+    QPainter p(this);
+    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    p.setFont(font());
+    p.drawText(QRect(QPoint(0, 0), QWidget::size()), Qt::AlignLeft | Qt::AlignTop, text_);
+}
+
+void TLabel::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::FontChange) ApplySize();
+    QWidget::changeEvent(e);
 }
 
 TStatusBar::TStatusBar(QWidget* parent) : QLabel(parent) {

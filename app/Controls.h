@@ -23,12 +23,28 @@ private:
     bool enabled_;
 };
 
-// A label that sizes itself to its text, as the design's auto-size labels do.
-class TLabel : public QLabel {
+// A label that sizes itself to its text, as the design's auto-size labels do. Setting the
+// text only records it and schedules a paint, so a handler may update it per list entry;
+// the size follows before the next paint.
+class TLabel : public QWidget {
     Q_OBJECT
 public:
     explicit TLabel(const QString& text, QWidget* parent = nullptr);
-    void SetCaption(const QString& text);
+    QString text() const { return text_; }
+    void setText(const QString& text);
+    void SetCaption(const QString& text) { setText(text); }
+    // Sizes and paints the label at once, for handlers that do not return to the event loop.
+    void Repaint();
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void changeEvent(QEvent* e) override;
+
+private:
+    void ApplySize();
+    QString text_;
+    bool sizeQueued_ = false;
 };
 
 // A status bar in simple-text mode: one line of text across its width.
