@@ -1,0 +1,12 @@
+#pragma once
+// Pictures of the program, drawn in code so that no image files need to ship.
+#include <QIcon>
+#include <QPixmap>
+
+// Main window and application icon: a magnifier over a musical note on a rounded square.
+QIcon AppIcon();
+// Help window icon: a question mark in a round badge.
+QIcon HelpIcon();
+// Toolbar pictures, 32 x 32 with a transparent background.
+QPixmap SearchGlyph();       // re-search: a magnifier with a circular arrow
+QPixmap QuickSearchGlyph();  // quick search: a magnifier with a lightning bolt
