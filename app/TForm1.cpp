@@ -4,6 +4,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 
+#include "app/AppIcon.h"
 #include "app/Forms.h"
 #include "platform/DragDrop.h"
 #include "platform/Exceptions.h"
@@ -46,6 +47,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::MSWindowsFixe
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
     setFixedSize(kClientWidth, kClientHeight);
+    setWindowIcon(AppIcon());
     BuildControls();
     FormCreate();
 }
@@ -59,7 +61,13 @@ void TForm1::BuildControls() {
     ControlBar1->setFrameStyle(QFrame::Panel | QFrame::Raised);
 
     SpeedButton1 = Place(FlatButton(ControlBar1, QString(), QStringLiteral("再検索をします")), 11, 2, 46, 48);
+    SpeedButton1->setIcon(QIcon(SearchGlyph()));
+    SpeedButton1->setIconSize(QSize(32, 32));
+    SpeedButton1->setToolButtonStyle(Qt::ToolButtonIconOnly);
     SpeedButton2 = Place(FlatButton(ControlBar1, QStringLiteral("Q"), QStringLiteral("クイック検索をします")), 70, 2, 43, 48);
+    SpeedButton2->setIcon(QIcon(QuickSearchGlyph()));
+    SpeedButton2->setIconSize(QSize(28, 28));
+    SpeedButton2->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     SpeedButton3 = Place(FlatButton(ControlBar1, QStringLiteral("↑"), QStringLiteral("ランチャ表示します")), 126, 2, 35, 48);
     SpeedButton4 = Place(FlatButton(ControlBar1, QStringLiteral("↓"), QStringLiteral("リスト表示します")), 174, 2, 35, 48);
     SpeedButton5 = Place(FlatButton(ControlBar1, QString(), QStringLiteral("連続上映します")), 222, 2, 59, 48);
@@ -218,4 +226,3 @@ void TForm1::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
     platform::Guarded([&] { WMDropFiles(paths); });
 }
-void TForm1::SpeedButton6Click() {}  // TEMP until help window lands
