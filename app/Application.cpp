@@ -66,8 +66,9 @@ private:
 
 int RunTessaly(int argc, char** argv) {
     platform::GuardedApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Tessaly"));
+    // The application title. Not the display name: Qt would append it to every window title.
     QApplication::setApplicationName(QStringLiteral("Tessaly"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tessaly"));
     QApplication::setWindowIcon(AppIcon());
     platform::InstallFontSubstitutes();
     platform::InstallSystemServices(QCoreApplication::applicationFilePath().toStdString());
