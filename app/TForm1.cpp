@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QLineEdit>
 
 #include "app/AppIcon.h"
 #include "app/Forms.h"
@@ -97,6 +98,8 @@ void TForm1::BuildControls() {
         ComboBox2->addItem(QString::fromLatin1(p));
     ComboBox2->setCurrentIndex(0);
     ComboBox2->setEditText(QStringLiteral("*.MP3"));
+    // Files dropped on the box join the list like anywhere else on the window.
+    ComboBox2->lineEdit()->setAcceptDrops(false);
     CheckBox2 = Place(new QCheckBox(QStringLiteral("アイドル状態でファイルを自動検索"), this), 146, 68, 205, 17);
     ComboBox3 = Place(new QComboBox(this), 356, 65, 153);
     ComboBox3->setEnabled(false);
