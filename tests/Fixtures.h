@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/TForm1.h"
 #include "platform/Files.h"
 #include "platform/Services.h"
 
@@ -52,4 +53,24 @@ protected:
 private:
     QTemporaryDir tmp_;
     std::string oldCwd_;
+};
+
+// A main window on fake services in a temporary working folder.
+class MainWindowFixture : public PlatformFixture {
+protected:
+    void SetUp() override {
+        PlatformFixture::SetUp();
+        form = std::make_unique<TForm1>();
+    }
+    void TearDown() override {
+        form.reset();
+        PlatformFixture::TearDown();
+    }
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> out;
+        for (int i = 0; i < form->CheckListBox1->Count(); ++i) out.push_back(form->CheckListBox1->Text(i));
+        return out;
+    }
+
+    std::unique_ptr<TForm1> form;
 };

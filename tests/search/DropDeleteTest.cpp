@@ -14,21 +14,8 @@ using platform::BoxAnswer;
 using platform::BoxKind;
 using V = std::vector<std::string>;
 
-class DropDeleteTest : public PlatformFixture {
+class DropDeleteTest : public MainWindowFixture {
 protected:
-    void SetUp() override {
-        PlatformFixture::SetUp();
-        form = std::make_unique<TForm1>();
-    }
-    void TearDown() override {
-        form.reset();
-        PlatformFixture::TearDown();
-    }
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> out;
-        for (int i = 0; i < form->CheckListBox1->Count(); ++i) out.push_back(form->CheckListBox1->Text(i));
-        return out;
-    }
     // Files f0..f(n-1) in the working folder, listed in the check list.
     void ListFiles(int n) {
         std::vector<std::string> paths;
@@ -43,7 +30,6 @@ protected:
         form->CheckListBox1ClickCheck();
     }
     std::vector<QString> Questions() const { return boxes->TextsOf(BoxKind::Confirmation); }
-    std::unique_ptr<TForm1> form;
 };
 
 const QString kFirst = QStringLiteral("該当するファイルを削除しますか\r\n\r\n");

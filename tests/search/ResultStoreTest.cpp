@@ -8,22 +8,8 @@
 
 namespace {
 
-class ResultStoreTest : public PlatformFixture {
+class ResultStoreTest : public MainWindowFixture {
 protected:
-    void SetUp() override {
-        PlatformFixture::SetUp();
-        form = std::make_unique<TForm1>();
-    }
-    void TearDown() override {
-        form.reset();
-        PlatformFixture::TearDown();
-    }
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> out;
-        for (int i = 0; i < form->CheckListBox1->Count(); ++i) out.push_back(form->CheckListBox1->Text(i));
-        return out;
-    }
-    std::unique_ptr<TForm1> form;
 };
 
 using V = std::vector<std::string>;
