@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +83,22 @@ TEST_F(FilesTest, FailuresRaiseTheRunTimeError) {
     WriteFile(Path("plain"), "x");
     EXPECT_EQ(codeOf([&] { platform::TextFileWriter w(Path("plain/f"), platform::TextFileWriter::Mode::Rewrite); }), 3);
     EXPECT_EQ(codeOf([&] { platform::ReadTextLines(Path(std::string(300, 'n')), [](const std::string&) {}); }), 3);
+    // Writing over a folder is refused, also for root.
+    ::mkdir(Path("sub").c_str(), 0755);
+    EXPECT_EQ(codeOf([&] { platform::TextFileWriter w(Path("sub"), platform::TextFileWriter::Mode::Rewrite); }), 5);
+    {
+        // Too many open files: lower the limit to the descriptors in use right now.
+        rlimit old{};
+        ::getrlimit(RLIMIT_NOFILE, &old);
+        int probe = ::open("/dev/null", O_RDONLY);
+        ::close(probe);
+        rlimit tight = old;
+        tight.rlim_cur = static_cast<rlim_t>(probe);
+        ::setrlimit(RLIMIT_NOFILE, &tight);
+        int code = codeOf([&] { platform::ReadTextLines(Path("plain"), [](const std::string&) {}); });
+        ::setrlimit(RLIMIT_NOFILE, &old);
+        EXPECT_EQ(code, 4);
+    }
     if (::geteuid() != 0) {  // root reads everything
         WriteFile(Path("locked"), "x");
         ::chmod(Path("locked").c_str(), 0);
