@@ -137,6 +137,7 @@ TEST(SockLayer, HostNamesResolveAndProxyWins) {
     sock.Port = server.Port();
     sock.Connect();
     EXPECT_EQ(resolved, 0);  // a numeric address needs no lookup
+    EXPECT_EQ(sock.ReadLn(), "x\r\n");
     sock.Disconnect();
 
     sock.Host = "no-such-host.invalid";
