@@ -197,6 +197,7 @@ void TFtpClient::Download(const std::string& remote, const std::string& local) {
         canceled_ = false;
         CheckConnection();
         if (!connected_) return;
+        if (!net::IsSingleLine(remote)) throw ESockError("Line break in command refused");
         DiscardLateInput();
         DataConnection = std::make_unique<TBlockingSocket>();
         DataConnection->TimeOut = TimeOut;

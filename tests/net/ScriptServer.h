@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -186,6 +187,8 @@ private:
         WaitReadable(fd);
         int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
         if (c < 0) throw std::runtime_error("accept failed");
+        int one = 1;  // each scripted write goes out at once
+        setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         return c;
     }
     static void SendOn(int fd, const std::string& text) {
