@@ -1,0 +1,72 @@
+#pragma once
+// FTP client (RFC 959): log-in, single commands, transfer type and downloads in passive or
+// active mode. The control connection is this object's own socket; each download makes one
+// further socket for its data.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "net/Parsing.h"
+#include "net/SockLayer.h"
+
+using net::TCmdType;
+
+// A negative FTP reply; the message is the reply line with its line end.
+class FTPException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+enum class TFirewallType { FTUser = 0, FtOpen = 1, FtSite = 2 };
+
+using TFailureEvent = std::function<void(bool& Handled, TCmdType Trans_Type)>;
+using TSuccessEvent = std::function<void(TCmdType Trans_Type)>;
+using TListItemEvent = std::function<void(const std::string& Listing)>;
+using TUnsupportedEvent = std::function<void(TCmdType Trans_Type)>;
+
+class TFtpClient : public TBlockingSocket {
+public:
+    explicit TFtpClient(QObject* Owner = nullptr);
+    ~TFtpClient() override;
+
+    // The client's own OnConnect (log-in finished) hides the socket-level one.
+    TNotifyEvent OnConnect;
+    std::string UserID;
+    std::string Password;
+    TNotifyEvent OnTransactionStart;
+    TNotifyEvent OnTransactionStop;
+    THandlerEvent OnAuthenticationNeeded;
+    THandlerEvent OnAuthenticationFailed;  // never fired
+    TFailureEvent OnFailure;
+    TSuccessEvent OnSuccess;
+    TListItemEvent OnListItem;  // never fired
+    TUnsupportedEvent OnUnSupportedFunction;
+    int Vendor = 2411;
+    bool ParseList = false;
+    bool Passive = false;
+    TFirewallType FirewallType = TFirewallType::FTUser;
+    std::string FWUserID;
+    std::string FWPassword;
+    bool FWAuthenticate = false;
+
+    void Connect() override;
+    void Disconnect() override;
+    std::string Transaction(const std::string& command) override;
+    void Abort() override;
+    void SendCommand(const std::string& command);
+    void SetTransferType(int n);
+    void Download(const std::string& remote, const std::string& local);
+
+    std::int64_t BytesRecvd() const;
+    std::int64_t BytesTotal() const { return bytesTotal_; }
+    bool Downloading() const { return DataConnection != nullptr; }
+
+private:
+    void ReadReplyRest(const std::string& first);
+    void ReadGreeting();
+    void JudgeLogin();
+    void DiscardLateInput();
+    void Download2(const std::string& remote, const std::string& local, bool& success);
+
+    std::unique_ptr<TBlockingSocket> DataConnection;
+};

@@ -1,0 +1,781 @@
+#include "net/SockLayer.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "net/Parsing.h"
+#include "platform/Guard.h"
+
+// ---------------------------------------------------------------------------------------
+// TThreadTimer
+
+TThreadTimer::TThreadTimer(QObject* Owner) : QObject(Owner), timer_(std::make_unique<QTimer>()) {
+    QObject::connect(timer_.get(), &QTimer::timeout, this, [this] { DoTimer(); });
+}
+
+TThreadTimer::~TThreadTimer() {
+    enabled_ = false;
+    timer_->stop();
+}
+
+void TThreadTimer::SetEnabled(bool value) {
+    if (value == enabled_) return;
+    enabled_ = value;
+    UpdateTimer();
+}
+
+void TThreadTimer::SetInterval(std::uint32_t value) {
+    if (value == interval_) return;
+    interval_ = value;
+    UpdateTimer();
+}
+
+void TThreadTimer::SetOnTimer(std::function<void(TThreadTimer*)> handler) {
+    onTimer_ = std::move(handler);
+    UpdateTimer();
+}
+
+bool TThreadTimer::Running() const { return timer_->isActive(); }
+
+void TThreadTimer::UpdateTimer() {
+    timer_->stop();
+    if (interval_ != 0 && enabled_ && onTimer_) timer_->start(static_cast<int>(interval_));
+}
+
+void TThreadTimer::DoTimer() {
+    // A failing handler goes to the application's error box, not out of the event loop.
+    platform::Guarded([this] {
+        if (onTimer_) onTimer_(this);
+    });
+}
+
+// ---------------------------------------------------------------------------------------
+// TBlockingSocket
+
+namespace {
+
+int g_socketUsers = 0;  // objects holding the socket library, as Winsock counts them
+
+int LastWinsockError() { return net::WinsockErrorFromErrno(errno); }
+
+int WinsockErrorFromGai(int rc) {
+    switch (rc) {
+        case 0: return 0;
+        case EAI_AGAIN: return 11002;
+        case EAI_FAIL: return 11003;
+#ifdef EAI_NODATA
+        case EAI_NODATA: return 11004;
+#endif
+        default: return 11001;
+    }
+}
+
+}  // namespace
+
+// A running host lookup. The worker thread only ever touches its own copies; `owner` is
+// read and written on the GUI thread alone, so a destroyed object simply drops the answer.
+struct TBlockingSocket::Lookup {
+    TBlockingSocket* owner = nullptr;
+};
+
+// Arms the time-out timer for a scope and disarms it on every exit, unless the object died.
+class TBlockingSocket::TimerScope {
+public:
+    explicit TimerScope(TBlockingSocket& s) : s_(s), alive_(s.alive_) { s_.TimerOn(); }
+    ~TimerScope() {
+        if (*alive_) s_.TimerOff();
+    }
+
+private:
+    TBlockingSocket& s_;
+    std::shared_ptr<bool> alive_;
+};
+
+TBlockingSocket::TBlockingSocket(QObject* Owner) : QObject(Owner) {
+    ReportStatus(8, "Create");
+    timer_ = std::make_unique<TThreadTimer>();
+    timer_->SetEnabled(false);
+    timer_->SetOnTimer([this](TThreadTimer*) { TimerTriggered(); });
+    TimeOut = 0;
+    canceled_ = destroying_ = connected_ = false;
+    InitWinsock();
+}
+
+TBlockingSocket::~TBlockingSocket() {
+    try {
+        ReportStatus(8, "Destroy");
+        // Waits further up the stack see this and leave without touching the object.
+        *alive_ = false;
+        TBlockingSocket::Abort();
+        Cancel();
+        if (lookup_) lookup_->owner = nullptr;
+        timer_.reset();
+        destroying_ = true;
+        RequestCloseSocket();
+    } catch (...) {
+    }
+    if (sock_ >= 0) DropSocket();
+    if (--g_socketUsers == 0) winsockInfo_.clear();
+}
+
+void TBlockingSocket::InitWinsock() {
+    ReportStatus(8, "Initializing Winsock");
+    if (g_socketUsers++ == 0) {
+        rlimit lim{};
+        getrlimit(RLIMIT_NOFILE, &lim);
+        winsockInfo_ = {"Version= 1.1", "High Version= 1.1", "Description= POSIX sockets",
+                        "System= Running", "Max Sockets= " + std::to_string(lim.rlim_cur),
+                        "Max Udp pack size= 65507"};
+    }
+    try {
+        NewSocket(true);
+    } catch (...) {
+        --g_socketUsers;
+        throw ESockError("Initializaton of windows sockets failed");
+    }
+}
+
+void TBlockingSocket::NewSocket(bool zeroLinger) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        CheckSocketError(10035);
+        throw ESockError("Initializaton of windows sockets failed");
+    }
+    if (zeroLinger) {
+        // Closing the first socket resets the connection at once.
+        linger l{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    }
+    sock_ = fd;
+    ++generation_;
+    readArmed_ = true;
+    closeNotified_ = false;
+    listening_ = false;
+    // No read watch yet: an unconnected socket polls as hung up and would wake every wait.
+}
+
+void TBlockingSocket::DropSocket() {
+    readNotifier_.reset();
+    writeNotifier_.reset();
+    ++generation_;
+}
+
+void TBlockingSocket::WatchRead() {
+    readNotifier_ = std::make_unique<QSocketNotifier>(sock_, QSocketNotifier::Read);
+    QObject::connect(readNotifier_.get(), &QSocketNotifier::activated, this, [this] { OnReadable(); });
+    readArmed_ = true;
+    closeNotified_ = false;
+    readNotifier_->setEnabled(true);
+}
+
+// A receive re-arms the read notification, as with asynchronous select.
+void TBlockingSocket::ArmRead() {
+    readArmed_ = true;
+    if (readNotifier_ && !closeNotified_) readNotifier_->setEnabled(true);
+}
+
+void TBlockingSocket::OnReadable() {
+    if (listening_) {
+        readNotifier_->setEnabled(false);  // re-armed by accept
+        Post(FdAccept, 0, listenCompletion_);
+        return;
+    }
+    char probe;
+    ssize_t n = ::recv(sock_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    int err = n < 0 ? errno : 0;
+    if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) return;  // spurious wake
+    pollfd p{sock_, POLLIN | POLLRDHUP, 0};
+    ::poll(&p, 1, 0);
+    bool closed = n <= 0 || (p.revents & (POLLRDHUP | POLLHUP));
+    if (n > 0 && readArmed_) {
+        readArmed_ = false;
+        Post(FdRead, 0, false);
+    }
+    if (closed && !closeNotified_) {
+        closeNotified_ = true;
+        Post(FdClose, net::WinsockErrorFromErrno(err), false);
+    }
+    // Waiting data with the read notification already given: nothing more to tell until the
+    // next receive, so stop watching rather than waking the loop again and again.
+    readNotifier_->setEnabled(readArmed_ && !closeNotified_);
+}
+
+void TBlockingSocket::OnWritable() {
+    writeNotifier_->setEnabled(false);
+    int err = 0;
+    socklen_t len = sizeof err;
+    getsockopt(sock_, SOL_SOCKET, SO_ERROR, &err, &len);
+    if (err == 0 && !readNotifier_) WatchRead();
+    Post(FdConnect, net::WinsockErrorFromErrno(err), false);
+}
+
+// Notifications are queued like window messages, so the dispatch never runs inside a
+// notifier's own signal and may close the socket. Notifications of a socket that has been
+// closed since are dropped.
+void TBlockingSocket::Post(int event, int error, bool completion) {
+    std::uint64_t gen = generation_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, gen, event, error, completion] {
+            if (gen == generation_ && !destroying_) HandleSocketMessage(event, error, completion);
+        },
+        Qt::QueuedConnection);
+}
+
+void TBlockingSocket::HandleSocketMessage(int event, int error, bool completion) {
+    try {
+        succeeded_ = error == 0;
+        if (!succeeded_) lastError_ = error;
+        if (completion) {
+            eventDone_ = true;
+            if (event == FdAccept) connected_ = true;
+            return;
+        }
+        switch (event) {
+            case FdRead:
+                if (OnDataArrival) {
+                    try {
+                        OnDataArrival(this);
+                    } catch (...) {
+                    }
+                }
+                break;
+            case FdAccept:
+                connected_ = true;
+                if (OnAcceptHook) OnAcceptHook(this);
+                break;
+            case FdConnect:
+                if (succeeded_) {
+                    connected_ = true;
+                    if (OnConnect) OnConnect(this);
+                }
+                break;
+            case FdClose:
+                // With data still waiting the socket stays open so that it can be read to its end.
+                if (!DataAvailable()) RequestCloseSocket();
+                break;
+            default:
+                break;
+        }
+    } catch (...) {
+        // Nothing may escape into the event loop.
+    }
+}
+
+void TBlockingSocket::LookupDone(std::uint32_t address, int error) {
+    lookup_.reset();
+    succeeded_ = error == 0;
+    if (!succeeded_) lastError_ = error;
+    remoteLookup_ = address;
+    eventDone_ = true;
+}
+
+bool TBlockingSocket::WaitForEvent(const std::shared_ptr<bool>& alive) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return *alive;
+}
+
+bool TBlockingSocket::PumpEvents(const std::shared_ptr<bool>& alive) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return *alive;
+}
+
+void TBlockingSocket::ReportStatus(int level, const std::string& text) {
+    if (ReportLevel < level) return;
+    status_ = text;
+    if (destroying_ || !OnStatus) return;
+    try {
+        OnStatus(this, status_);
+    } catch (...) {
+    }
+}
+
+std::string TBlockingSocket::SocketErrorText(int number) {
+    ReportStatus(8, "Looking Up Error Message");
+    return net::SocketErrorText(number);
+}
+
+std::string TBlockingSocket::CheckError(int error, int tolerated) {
+    lastError_ = error;
+    if (error != tolerated && error > 10000) {
+        std::string text = SocketErrorText(error);
+        if (OnError) OnError(this, static_cast<std::uint16_t>(error), text);
+        throw ESockError(text);
+    }
+    return {};
+}
+
+std::string TBlockingSocket::CheckSocketError(int tolerated) { return CheckError(LastWinsockError(), tolerated); }
+
+void TBlockingSocket::TimerOn() {
+    ReportStatus(8, "Timer On");
+    timedOut_ = false;
+    if (TimeOut < 0) throw ERangeError();
+    if (!timer_) return;
+    timer_->SetInterval(static_cast<std::uint32_t>(TimeOut));
+    timer_->SetEnabled(false);  // the countdown starts afresh
+    timer_->SetEnabled(true);
+}
+
+void TBlockingSocket::TimerOff() {
+    ReportStatus(8, "Timer Off");
+    if (timer_) timer_->SetEnabled(false);
+}
+
+bool TBlockingSocket::TimerRunning() const { return timer_ && timer_->Running(); }
+
+void TBlockingSocket::TimerTriggered() {
+    ReportStatus(8, "Timer Triggered");
+    TimerOff();
+    timedOut_ = true;
+    eventDone_ = true;
+    Abort();
+}
+
+void TBlockingSocket::ResolveHost() {
+    ReportStatus(8, "Resolve Host");
+    const std::string name = Proxy.empty() ? Host : Proxy;
+    in_addr_t direct = ::inet_addr(name.c_str());
+    if (direct != INADDR_NONE) {
+        remoteAddress_ = direct;
+        return;
+    }
+    remoteAddress_ = 0;
+    TimerScope timing(*this);
+    eventDone_ = false;
+    if (lookup_) lookup_->owner = nullptr;
+    lookup_ = std::make_shared<Lookup>();
+    lookup_->owner = this;
+    // The system resolver blocks, so it runs on a worker whose answer is queued back to the
+    // GUI thread like the completion message of an asynchronous lookup.
+    std::thread([lookup = lookup_, name] {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* result = nullptr;
+        int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &result);
+        std::uint32_t address = 0;
+        if (rc == 0 && result)
+            address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+        if (result) ::freeaddrinfo(result);
+        int error = WinsockErrorFromGai(rc);
+        if (auto* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                app,
+                [lookup, address, error] {
+                    if (lookup->owner) lookup->owner->LookupDone(address, error);
+                },
+                Qt::QueuedConnection);
+    }).detach();
+    auto alive = alive_;
+    while (!(eventDone_ || timedOut_ || canceled_))
+        if (!WaitForEvent(alive)) throw ESockError("Host Lookup Canceled");
+    if (lookup_) {
+        lookup_->owner = nullptr;
+        lookup_.reset();
+    }
+    if (timedOut_) throw ESockError("Host Lookup Timed Out");
+    if (canceled_) throw ESockError("Host Lookup Canceled");
+    if (!succeeded_) throw ESockError("Host Lookup Failed");
+    remoteAddress_ = remoteLookup_;
+    if (OnHostResolved) OnHostResolved(this);
+}
+
+void TBlockingSocket::Connect() {
+    ReportStatus(8, "Connecting");
+    canceled_ = false;
+    if (connected_) throw ESockError("Already connected");
+    for (int retries = 0;;) {
+        try {
+            ResolveHost();
+        } catch (const ESockError& e) {
+            std::string what = e.what();
+            if (what == "Host Lookup Timed Out" || what == "Host Lookup Canceled") throw;
+        }
+        if (remoteAddress_ != 0) break;
+        if (retries == 0 && OnInvalidHost) {
+            bool handled = false;
+            auto alive = alive_;
+            OnInvalidHost(handled);
+            if (!*alive) throw ESockError("Connection Canceled");
+            if (handled) {
+                ++retries;
+                continue;
+            }
+        }
+        throw ESockError("Null Remote Address");
+    }
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = remoteAddress_;
+    peer.sin_port = htons(static_cast<std::uint16_t>(Proxy.empty() ? Port : ProxyPort));
+    peerPort_ = peer.sin_port;
+    eventDone_ = false;
+    succeeded_ = true;
+    if (::connect(sock_, reinterpret_cast<sockaddr*>(&peer), sizeof peer) < 0) {
+        // A non-blocking connect is under way: Winsock calls that "would block".
+        int err = errno == EINPROGRESS ? 10035 : LastWinsockError();
+        CheckError(err, 10035);
+    }
+    writeNotifier_ = std::make_unique<QSocketNotifier>(sock_, QSocketNotifier::Write);
+    QObject::connect(writeNotifier_.get(), &QSocketNotifier::activated, this, [this] { OnWritable(); });
+    auto alive = alive_;
+    {
+        TimerScope timing(*this);
+        while (!(connected_ || timedOut_ || canceled_ || !succeeded_))
+            if (!WaitForEvent(alive)) throw ESockError("Connection Canceled");
+    }
+    if (!timedOut_ && !canceled_ && succeeded_) return;
+    // A socket whose connect failed or is still pending cannot be used again: start afresh
+    // so that the next Connect works.
+    DropSocket();
+    ::close(sock_);
+    NewSocket(false);
+    if (OnConnectionFailed) OnConnectionFailed(this);
+    if (!*alive) throw ESockError("Connection Canceled");
+    if (timedOut_) throw ESockError("Connection Timed out");
+    if (canceled_) throw ESockError("Connection Canceled");
+    throw ESockError("Connection Failed");
+}
+
+void TBlockingSocket::Disconnect() {
+    ReportStatus(8, "Disconnecting");
+    RequestCloseSocket();
+}
+
+void TBlockingSocket::RequestCloseSocket() {
+    ReportStatus(4, "Request Close Socket");
+    connected_ = false;
+    if (sock_ < 0) return;
+    DropSocket();
+    int fd = sock_;
+    sock_ = -1;
+    if (::close(fd) < 0) {
+        int err = LastWinsockError();
+        if (!destroying_) NewSocket(false);
+        CheckError(err, 10035);
+        return;
+    }
+    if (destroying_) return;
+    // The fresh socket exists before OnDisconnect, so a handler may connect again at once.
+    NewSocket(false);
+    if (OnDisconnect) OnDisconnect(this);
+}
+
+void TBlockingSocket::Cancel() {
+    ReportStatus(8, "Canceling");
+    canceled_ = true;
+}
+
+void TBlockingSocket::Abort() {
+    ReportStatus(8, "Abort");
+    Cancel();
+}
+
+void TBlockingSocket::CheckConnection() {
+    ReportStatus(8, "Checking Connection");
+    for (int attempts = 0; !connected_; ++attempts) {
+        if (attempts > 0 || !OnConnectionRequired) throw Exception("Not Connected");
+        bool handled = false;
+        auto alive = alive_;
+        OnConnectionRequired(handled);
+        if (!*alive) throw Exception("Not Connected");
+        if (!handled) throw Exception("Not Connected");
+    }
+}
+
+void TBlockingSocket::SendBuffer(const char* buffer, std::uint16_t length) {
+    ReportStatus(4, "Sending Buffer");
+    TimerScope timing(*this);
+    if (!canceled_) {
+        std::size_t remaining = length;
+        if (length == 0) {
+            const void* nul = std::memchr(buffer, 0, kBufferSize);
+            if (!nul) throw ERangeError();
+            remaining = static_cast<const char*>(nul) - buffer;
+            if (remaining > 65535) throw ERangeError();
+        }
+        while (remaining > 0 && !canceled_) {
+            ssize_t n = ::send(sock_, buffer, remaining, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n == 0) break;
+            if (n < 0) {
+                CheckSocketError(10035);
+                // Would block: wait for room without spinning (no messages run here).
+                pollfd p{sock_, POLLOUT, 0};
+                ::poll(&p, 1, 100);
+                continue;
+            }
+            buffer += n;
+            remaining -= static_cast<std::size_t>(n);
+        }
+    }
+    if (canceled_) {
+        canceled_ = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TBlockingSocket::Write(const std::string& text) {
+    ReportStatus(8, "Write");
+    // Sent as a NUL-terminated text: a NUL inside ends what is sent.
+    std::size_t len = std::min(text.size(), std::strlen(text.c_str()));
+    if (len > 65535) throw ERangeError();
+    std::memcpy(buffer_.data(), text.data(), len);
+    buffer_[len] = 0;
+    SendBuffer(buffer_.data(), 0);
+}
+
+void TBlockingSocket::Writeln(const std::string& text) {
+    ReportStatus(8, "Writeln");
+    Write(text + "\r\n");
+}
+
+std::string TBlockingSocket::Read(std::uint16_t count) {
+    ReportStatus(8, "Read( " + std::to_string(count) + " )");
+    auto alive = alive_;
+    ssize_t want = 0;
+    if (count > 0) {
+        while (!canceled_) {
+            ssize_t n = ::recv(sock_, buffer_.data(), count, MSG_PEEK | MSG_DONTWAIT);
+            int err = errno;
+            ArmRead();
+            if (n == 0) return {};
+            if (n >= count) {
+                want = count;
+                break;
+            }
+            if (n < 0) {
+                lastError_ = net::WinsockErrorFromErrno(err);
+                if (lastError_ == 10057) return {};
+                CheckError(lastError_, 10035);
+            }
+            if (!WaitForEvent(alive)) throw EAbortError("Socket send aborted");
+        }
+    } else {
+        ssize_t n = ::recv(sock_, buffer_.data(), kBufferSize, MSG_PEEK | MSG_DONTWAIT);
+        int err = errno;
+        ArmRead();
+        if (n < 0) CheckError(net::WinsockErrorFromErrno(err), 10035);
+        want = std::max<ssize_t>(n, 0);
+    }
+    if (canceled_) {
+        canceled_ = false;
+        throw EAbortError("Socket send aborted");
+    }
+    if (want == 0) return {};
+    ssize_t got = ::recv(sock_, buffer_.data(), static_cast<std::size_t>(want), MSG_DONTWAIT);
+    ArmRead();
+    return got > 0 ? std::string(buffer_.data(), static_cast<std::size_t>(got)) : std::string();
+}
+
+std::string TBlockingSocket::ReadLn() {
+    ReportStatus(8, "ReadLn");
+    auto alive = alive_;
+    TimerScope timing(*this);
+    std::string line;
+    for (;;) {
+        std::size_t room = kBufferSize - line.size();
+        if (room == 0) throw ERangeError();  // the line does not fit the I/O buffer
+        ssize_t n = ::recv(sock_, buffer_.data(), room, MSG_PEEK | MSG_DONTWAIT);
+        int err = errno;
+        ArmRead();
+        if (n == 0) return {};
+        if (n < 0) {
+            lastError_ = net::WinsockErrorFromErrno(err);
+            if (lastError_ == 10057) return {};
+            CheckError(lastError_, 10035);
+            if (canceled_) break;
+            // Nothing waiting: sleep in the event loop until the next event.
+            if (!WaitForEvent(alive)) throw EAbortError("Socket readln aborted");
+            continue;
+        }
+        // Only the newly peeked bytes need searching: what was taken before had no LF.
+        if (const void* lf = std::memchr(buffer_.data(), '\n', static_cast<std::size_t>(n))) {
+            std::size_t take = static_cast<const char*>(lf) - buffer_.data() + 1;
+            ssize_t got = ::recv(sock_, buffer_.data(), take, MSG_DONTWAIT);
+            ArmRead();
+            if (got > 0) line.append(buffer_.data(), static_cast<std::size_t>(got));
+            return line;
+        }
+        ssize_t got = ::recv(sock_, buffer_.data(), static_cast<std::size_t>(n), MSG_DONTWAIT);
+        ArmRead();
+        if (got > 0) line.append(buffer_.data(), static_cast<std::size_t>(got));
+        if (!PumpEvents(alive)) throw EAbortError("Socket readln aborted");
+        if (canceled_) break;
+    }
+    canceled_ = false;
+    throw EAbortError("Socket readln aborted");
+}
+
+std::string TBlockingSocket::Transaction(const std::string& command) {
+    ReportStatus(8, "Transaction");
+    replyNumber_ = 0;
+    // A line break or NUL inside would end the command early and smuggle in another.
+    if (!net::IsSingleLine(command)) throw ESockError("Line break in command refused");
+    Writeln(command);
+    lastReply_ = ReadLn();
+    if (!lastReply_.empty()) {
+        ReportStatus(1, lastReply_);
+        replyNumber_ = net::ReplyNumberOf(lastReply_);
+    }
+    return lastReply_;
+}
+
+namespace {
+// The capture's local file, closed on every way out.
+struct OutFile {
+    int fd = -1;
+    ~OutFile() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+}  // namespace
+
+void TBlockingSocket::CaptureFile(const std::string& fileName) {
+    ReportStatus(8, "CaptureFile");
+    auto alive = alive_;
+    bytesRecvd_ = 0;
+    TimerScope timing(*this);
+    OutFile file;
+    file.fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (file.fd < 0) platform::RaiseIoError(errno);
+    unsigned blocks = 0;
+    while (!canceled_) {
+        ssize_t n = ::recv(sock_, buffer_.data(), kBufferSize, MSG_DONTWAIT);
+        int err = errno;
+        ArmRead();
+        if (n > 0) {
+            for (ssize_t done = 0; done < n;) {
+                ssize_t w = ::write(file.fd, buffer_.data() + done, static_cast<std::size_t>(n - done));
+                if (w < 0) {
+                    if (errno == EINTR) continue;
+                    platform::RaiseIoError(errno);
+                }
+                done += w;
+            }
+            bytesRecvd_ += n;
+            if (OnPacketRecvd) {
+                OnPacketRecvd(this);
+                if (!*alive) throw EAbortError("Socket send aborted");
+            }
+            TimerOn();  // the time-out counts from the last block
+        } else if (n == 0) {
+            break;
+        } else {
+            lastError_ = net::WinsockErrorFromErrno(err);
+            // Not connected: the peer's close has already replaced the socket; all is read.
+            if (lastError_ == 10057) break;
+            CheckError(lastError_, 10035);
+            if (!WaitForEvent(alive)) throw EAbortError("Socket send aborted");
+            continue;
+        }
+        // Pending events run every few blocks (a millisecond or two at full speed), which
+        // keeps the GUI lively without paying an event-loop pass per block.
+        if (++blocks % 8 == 0 && !PumpEvents(alive)) throw EAbortError("Socket send aborted");
+    }
+    if (::close(file.fd) < 0) {
+        file.fd = -1;
+        platform::RaiseIoError(errno);
+    }
+    file.fd = -1;
+    if (canceled_) {
+        canceled_ = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TBlockingSocket::Listen(bool useCompletionMessage) {
+    ReportStatus(8, "Listening");
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(static_cast<std::uint16_t>(Port));
+    eventDone_ = false;
+    ::bind(sock_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    ::listen(sock_, 1);
+    DropSocket();
+    listening_ = true;
+    listenCompletion_ = useCompletionMessage;
+    readNotifier_ = std::make_unique<QSocketNotifier>(sock_, QSocketNotifier::Read);
+    QObject::connect(readNotifier_.get(), &QSocketNotifier::activated, this, [this] { OnReadable(); });
+}
+
+int TBlockingSocket::Accept() {
+    ReportStatus(4, "Accepting");
+    auto alive = alive_;
+    while (!(eventDone_ || canceled_))
+        if (!WaitForEvent(alive)) throw ESockError("Accepting Canceled");
+    if (canceled_) throw ESockError("Accepting Canceled");
+    if (!succeeded_) throw ESockError("Error creating Data Connection");
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    int fd = ::accept4(sock_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (readNotifier_) readNotifier_->setEnabled(true);
+    if (fd < 0) {
+        CheckSocketError(10035);
+        throw ESockError("Error creating Data Connection");
+    }
+    remoteAddress_ = peer.sin_addr.s_addr;
+    peerPort_ = peer.sin_port;
+    if (canceled_) {
+        ::close(fd);
+        canceled_ = false;
+        throw EAbortError("Socket send aborted");
+    }
+    return fd;
+}
+
+void TBlockingSocket::AdoptSocket(int fd) {
+    DropSocket();
+    if (sock_ >= 0) ::close(sock_);
+    sock_ = fd;
+    ++generation_;
+    listening_ = false;
+    connected_ = true;
+    WatchRead();
+}
+
+bool TBlockingSocket::DataAvailable() {
+    ReportStatus(8, "Data Available");
+    char probe;
+    ssize_t n = ::recv(sock_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    ArmRead();
+    return n > 0;
+}
+
+void TBlockingSocket::ClearInput() {
+    ReportStatus(8, "Clearing Input");
+    ::recv(sock_, buffer_.data(), kBufferSize, MSG_DONTWAIT);
+    ArmRead();
+}
+
+std::string TBlockingSocket::LocalAddressString() const {
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    ::getsockname(sock_, reinterpret_cast<sockaddr*>(&local), &len);
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
+    return net::PortAddressText(text);
+}
+
+std::string TBlockingSocket::LocalPortString() const {
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    ::getsockname(sock_, reinterpret_cast<sockaddr*>(&local), &len);
+    return net::PortNumberText(ntohs(local.sin_port));
+}

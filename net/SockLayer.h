@@ -1,0 +1,197 @@
+#pragma once
+// A TCP connection with blocking calls on the GUI thread. Every wait runs the event loop
+// (blocking in it until the next event), so timers, clicks and other sockets' notifications
+// go on while a call waits for the network. Notifications reach only the object whose socket
+// they concern, one per event, as Winsock's asynchronous select delivers them.
+#include <QObject>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Exceptions.h"
+
+class QSocketNotifier;
+class QTimer;
+
+// A socket call failed, a lookup or connection did not succeed, or a wait was canceled.
+class ESockError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A blocking call ended by a cancel (or a time-out).
+class EAbortError : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
+class TBlockingSocket;
+class TThreadTimer;
+
+using TNotifyEvent = std::function<void(TBlockingSocket* Sender)>;
+using THandlerEvent = std::function<void(bool& Handled)>;
+using TOnHostResolved = std::function<void(TBlockingSocket* Sender)>;
+using TOnStatus = std::function<void(TBlockingSocket* Sender, const std::string& Status)>;
+using TOnErrorEvent = std::function<void(TBlockingSocket* Sender, std::uint16_t Errno, const std::string& Errmsg)>;
+
+// A repeating interval timer whose ticks run on the GUI thread.
+class TThreadTimer : public QObject {
+public:
+    explicit TThreadTimer(QObject* Owner = nullptr);
+    ~TThreadTimer() override;
+
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool value);
+    std::uint32_t Interval() const { return interval_; }
+    void SetInterval(std::uint32_t value);
+    void SetOnTimer(std::function<void(TThreadTimer* Sender)> handler);
+    bool Running() const;
+
+protected:
+    virtual void DoTimer();
+
+private:
+    void UpdateTimer();
+
+    bool enabled_ = true;
+    std::uint32_t interval_ = 1000;
+    std::function<void(TThreadTimer*)> onTimer_;
+    std::unique_ptr<QTimer> timer_;
+};
+
+class TBlockingSocket : public QObject {
+public:
+    static constexpr int kBufferSize = 65536;
+    // Event numbers of the notifications (Winsock's FD_ bits).
+    enum : int { FdRead = 1, FdOob = 4, FdAccept = 8, FdConnect = 16, FdClose = 32 };
+
+    explicit TBlockingSocket(QObject* Owner = nullptr);
+    ~TBlockingSocket() override;
+    TBlockingSocket(const TBlockingSocket&) = delete;
+    TBlockingSocket& operator=(const TBlockingSocket&) = delete;
+
+    // Published properties.
+    std::string Name;
+    int Tag = 0;
+    std::string Host;
+    int Port = 0;
+    int TimeOut = 0;
+    int ReportLevel = 0;
+    std::string Proxy;
+    int ProxyPort = 0;
+
+    TNotifyEvent OnDisconnect;
+    TNotifyEvent OnConnect;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+    TOnErrorEvent OnError;
+    THandlerEvent OnConnectionRequired;
+    TNotifyEvent OnPacketRecvd;
+    TNotifyEvent OnPacketSent;  // never fired
+    // Internal hooks: data arrival and accept on a listening socket.
+    TNotifyEvent OnDataArrival;
+    TNotifyEvent OnAcceptHook;
+
+    virtual int Accept();
+    virtual void Connect();
+    virtual void Disconnect();
+    virtual std::string Transaction(const std::string& command);
+    virtual void Abort();
+
+    void Cancel();
+    void CheckConnection();
+    void SendBuffer(const char* buffer, std::uint16_t length);
+    void Write(const std::string& text);
+    void Writeln(const std::string& text);
+    std::string Read(std::uint16_t count);
+    std::string ReadLn();
+    void CaptureFile(const std::string& fileName);
+    void Listen(bool useCompletionMessage);
+    bool DataAvailable();
+    void ClearInput();
+    void ResolveHost();
+    void RequestCloseSocket();
+    std::string CheckSocketError(int tolerated);
+    std::string SocketErrorText(int number);
+    std::string LocalAddressString() const;
+    std::string LocalPortString() const;
+    void ReportStatus(int level, const std::string& text);
+    // Makes an accepted connection this object's socket, closing the listening one.
+    void AdoptSocket(int fd);
+
+    bool Connected() const { return connected_; }
+    const std::string& Status() const { return status_; }
+    int LastError() const { return lastError_; }
+    std::int16_t ReplyNumber() const { return replyNumber_; }
+    const std::string& LastReply() const { return lastReply_; }
+    std::int64_t BytesRecvd() const { return bytesRecvd_; }
+    std::int64_t BytesTotal() const { return bytesTotal_; }
+    const std::vector<std::string>& WinsockInfo() const { return winsockInfo_; }
+    std::uint32_t RemoteAddress() const { return remoteAddress_; }
+    bool TimedOut() const { return timedOut_; }
+    bool Canceled() const { return canceled_; }
+    int SocketHandle() const { return sock_; }
+    bool TimerRunning() const;
+
+protected:
+    void TimerOn();
+    void TimerOff();
+    void TimerTriggered();
+    // Raises for a Winsock error number unless it is `tolerated` or not above 10000.
+    std::string CheckError(int error, int tolerated);
+    // One pass of the event loop, blocking until something happens. False when this object
+    // was destroyed meanwhile: the caller must then leave without touching any member.
+    static bool WaitForEvent(const std::shared_ptr<bool>& alive);
+    static bool PumpEvents(const std::shared_ptr<bool>& alive);
+
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    bool canceled_ = false;
+    bool destroying_ = false;
+    bool timedOut_ = false;
+    bool eventDone_ = false;
+    bool succeeded_ = false;
+    bool connected_ = false;
+    int lastError_ = 0;
+    std::int64_t bytesTotal_ = 0;
+    std::int64_t bytesRecvd_ = 0;
+    std::int16_t replyNumber_ = 0;
+    std::string lastReply_;
+    std::string status_;
+
+private:
+    struct Lookup;
+    class TimerScope;
+
+    void InitWinsock();
+    void NewSocket(bool zeroLinger);
+    void DropSocket();
+    void WatchRead();
+    void ArmRead();
+    void OnReadable();
+    void OnWritable();
+    void Post(int event, int error, bool completion);
+    void HandleSocketMessage(int event, int error, bool completion);
+    void LookupDone(std::uint32_t address, int error);
+
+    std::array<char, kBufferSize> buffer_{};
+    std::vector<std::string> winsockInfo_;
+    std::unique_ptr<TThreadTimer> timer_;
+    std::shared_ptr<Lookup> lookup_;
+    std::uint32_t remoteAddress_ = 0;
+    std::uint32_t remoteLookup_ = 0;
+    std::uint16_t peerPort_ = 0;
+    int sock_ = -1;
+    std::uint64_t generation_ = 0;
+    std::unique_ptr<QSocketNotifier> readNotifier_;
+    std::unique_ptr<QSocketNotifier> writeNotifier_;
+    bool readArmed_ = false;
+    bool closeNotified_ = false;
+    bool listening_ = false;
+    bool listenCompletion_ = false;
+};
