@@ -550,20 +550,22 @@ std::string TBlockingSocket::Read(std::uint16_t count) {
     auto alive = alive_;
     ssize_t want = 0;
     if (count > 0) {
+        // Bytes are taken out as they come: a peek at a partial block would find the read
+        // notification ready again at once and turn the wait into a spin.
+        std::string result;
         while (!canceled_) {
-            ssize_t n = ::recv(sock_, buffer_.data(), count, MSG_PEEK | MSG_DONTWAIT);
+            ssize_t n = ::recv(sock_, buffer_.data(), count - result.size(), MSG_DONTWAIT);
             int err = errno;
             ArmRead();
             if (n == 0) return {};
-            if (n >= count) {
-                want = count;
-                break;
+            if (n > 0) {
+                result.append(buffer_.data(), static_cast<std::size_t>(n));
+                if (result.size() == count) return result;
+                continue;
             }
-            if (n < 0) {
-                lastError_ = net::WinsockErrorFromErrno(err);
-                if (lastError_ == 10057) return {};
-                CheckError(lastError_, 10035);
-            }
+            lastError_ = net::WinsockErrorFromErrno(err);
+            if (lastError_ == 10057) return {};
+            CheckError(lastError_, 10035);
             if (!WaitForEvent(alive)) throw EAbortError("Socket send aborted");
         }
     } else {

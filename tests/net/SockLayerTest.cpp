@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -284,4 +285,30 @@ TEST(SockLayer, PeerCloseEndsAWaitingRead) {
     PumpUntil([&] { return disconnects > 0; });
     EXPECT_EQ(disconnects, 1);
     EXPECT_FALSE(sock->Connected());
+}
+
+TEST(SockLayer, ReadOfACountWaitsForTheRestWithoutSpinning) {
+    ScriptServer server([](ScriptServer& s) {
+        s.Send("ab");
+        s.WaitGo();
+        s.Send("cdefgh");
+        s.ReadLine();
+    });
+    auto sock = ConnectTo(server.Port());
+    ASSERT_TRUE(PumpUntil([&] { return sock->DataAvailable(); }));
+    // While only part of the count is there, the wait must sleep in the event loop: count
+    // the passes a timer sees before the rest arrives.
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (++ticks == 5) server.Go();
+    });
+    tick.start(10);
+    std::clock_t cpu = std::clock();
+    EXPECT_EQ(sock->Read(4), "abcd");
+    double used = double(std::clock() - cpu) / CLOCKS_PER_SEC;
+    EXPECT_GE(ticks, 5);
+    EXPECT_LT(used, 0.03) << "the wait spun for " << used << " s of CPU";
+    EXPECT_EQ(sock->Read(0), "efgh");
+    sock->Writeln("bye");
 }
