@@ -11,6 +11,8 @@ constexpr int kFrameWidth = 6, kFrameHeight = 27;
 
 TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("DOWN LOAD LISTS"));
+    // Secondary windows only hide; the program ends with the main window alone.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setFont(platform::DesignFont(platform::kFontPMincho, 12));
     setFixedSize(kOuterWidth - kFrameWidth, kOuterHeight - kFrameHeight);
     FormCreate();
