@@ -254,6 +254,8 @@ std::string Payload(std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) p[i] = static_cast<char>((i * 131) ^ (i >> 9));
     return p;
 }
+// The last two numbers of a PASV reply: the port's high and low byte.
+std::string PortPair(int port) { return std::to_string(port / 256) + "," + std::to_string(port % 256); }
 }  // namespace
 
 TEST(FtpDownload, PassiveEventOrderAndAnnouncedSize) {
@@ -262,8 +264,7 @@ TEST(FtpDownload, PassiveEventOrderAndAnnouncedSize) {
         Login(s);
         int port = s.OpenDataListener();
         // The address in the reply is ignored: the data goes to the control host.
-        s.Expect("PASV", "227 Entering Passive Mode (192,168,1,2," + std::to_string(port / 256) + "," +
-                             std::to_string(port % 256) + ").\r\n");
+        s.Expect("PASV", "227 Entering Passive Mode (192,168,1,2," + PortPair(port) + ").\r\n");
         s.AcceptData();
         s.Expect("RETR song.mp3", "150-Opening BINARY mode\r\n150 for song.mp3 (200000 bytes).\r\n");
         s.SendData(payload);
@@ -384,7 +385,7 @@ TEST(FtpDownload, AbortKeepsThePartialFileAndTheLateReplyIsDiscarded) {
     ScriptServer server([&](ScriptServer& s) {
         Login(s);
         int port = s.OpenDataListener();
-        s.Expect("PASV", "227 =127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) + "\r\n");
+        s.Expect("PASV", "227 =127,0,0,1," + PortPair(port) + "\r\n");
         s.AcceptData();
         s.Expect("RETR big", "150 Opening (99999999 bytes)\r\n");
         s.SendData(first);
@@ -417,7 +418,7 @@ TEST(FtpDownload, DisconnectFromAHandlerEndsTheDownloadCleanly) {
     ScriptServer server([&](ScriptServer& s) {
         Login(s);
         int port = s.OpenDataListener();
-        s.Expect("PASV", "227 (127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) + ")\r\n");
+        s.Expect("PASV", "227 (127,0,0,1," + PortPair(port) + ")\r\n");
         s.AcceptData();
         s.Expect("RETR big", "150 Opening\r\n");
         s.SendData("some bytes");
@@ -441,7 +442,7 @@ TEST(FtpDownload, ClientDestroyedFromAHandlerDuringTheCapture) {
     ScriptServer server([&](ScriptServer& s) {
         Login(s);
         int port = s.OpenDataListener();
-        s.Expect("PASV", "227 (127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) + ")\r\n");
+        s.Expect("PASV", "227 (127,0,0,1," + PortPair(port) + ")\r\n");
         s.AcceptData();
         s.Expect("RETR big", "150 Opening\r\n");
         s.SendData("some bytes");
