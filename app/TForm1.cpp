@@ -209,6 +209,8 @@ void TForm1::FormCreate() {
     AcceptsDroppedFiles = true;
 }
 
+std::string TForm1::WorkPath(const std::string& name) const { return platform::JoinPath(WorkDir, name); }
+
 void TForm1::SpeedButton3Click() { SetOuterHeight(kLauncherHeight); }
 
 void TForm1::SpeedButton4Click() { SetOuterHeight(kListHeight); }

@@ -103,6 +103,10 @@ public:
     // True once dropped files are accepted (the last creation step).
     bool AcceptsDroppedFiles = false;
 
+    // The file `name` in the working folder; the one way the program names its own files
+    // (result lists, the download log, the catalogue, "temp", songs, the marker file).
+    std::string WorkPath(const std::string& name) const;
+
     // ---- application shell ----
     void FormCreate();
     void SpeedButton3Click();
@@ -123,6 +127,28 @@ public:
     void WMDropFiles(const std::vector<std::string>& paths);
     void CheckListBox1ClickCheck();
     void Button1Click();
+
+    // ---- searches ----
+    void SpeedButton1Click();  // full disk search
+    void SpeedButton2Click();  // quick search
+    void ComboBox2Select();    // an item of the extension box chosen
+    void ComboBox2Change();    // the extension box's text edited
+    void CheckBox2Click();     // idle-search permission
+
+    // ---- activation and playback ----
+    void CheckListBox1Click();  // activation of the selected entry
+    void SpeedButton5Click();   // manual / automatic play toggle
+    void SwitchToManualPlay();  // leaves automatic mode, if on
+    void Image1DblClick();
+    void ScrollBar1Scroll();
+    void ScrollBar2Scroll();
+    void ScrollBar3Scroll();
+
+    // ---- music site ----
+    void Button2Click();  // connect: fetch the catalogue
+    void Button4Click();  // start the song at DownloadIndex
+    void FormCloseQuery();
+    void Button6Click();  // autostart offer
 
     // ---- timers; filled by the subsystems that own them ----
     void Timer1Timer();

@@ -9,6 +9,16 @@ namespace platform {
 // The directory separator used where a folder and a name are joined.
 inline constexpr char kPathSeparator = '/';
 
+// `dir`, the separator and `name`: every file the program names in its working folder is
+// built this way. A folder that already ends in the separator (the root) gets a second one,
+// which the file functions accept.
+inline std::string JoinPath(const std::string& dir, const std::string& name) {
+    std::string path = dir;
+    path += kPathSeparator;
+    path += name;
+    return path;
+}
+
 std::string GetCurrentDir();
 // Changes the process's current directory; a failure raises EInOutError whose text is
 // always "I/O エラー (code)".

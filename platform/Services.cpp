@@ -2,20 +2,27 @@
 
 namespace platform {
 
+namespace {
+
+// Fills every empty slot with the real service.
+void FillSystemServices(Services& s, const std::string& programPath) {
+    if (!s.boxes) s.boxes = std::make_unique<QtMessageBoxes>();
+    if (!s.desktop) s.desktop = std::make_unique<QtDesktop>();
+    if (!s.registry) s.registry = std::make_unique<FileRegistry>(FileRegistry::ForCurrentUser(programPath));
+}
+
+}  // namespace
+
 Services& Current() {
     static Services services;
-    if (!services.boxes) services.boxes = std::make_unique<QtMessageBoxes>();
-    if (!services.desktop) services.desktop = std::make_unique<QtDesktop>();
-    if (!services.registry)
-        services.registry = std::make_unique<FileRegistry>(FileRegistry::ForCurrentUser("tessaly"));
+    FillSystemServices(services, "tessaly");
     return services;
 }
 
 void InstallSystemServices(const std::string& programPath) {
     Services& s = Current();
-    s.boxes = std::make_unique<QtMessageBoxes>();
-    s.desktop = std::make_unique<QtDesktop>();
-    s.registry = std::make_unique<FileRegistry>(FileRegistry::ForCurrentUser(programPath));
+    s = Services{};
+    FillSystemServices(s, programPath);
 }
 
 }  // namespace platform

@@ -33,7 +33,7 @@ std::string StoredListName(const std::string& boxText) {
 }
 
 std::string ResolveInFolder(const std::string& dir, const std::string& name) {
-    std::string exact = dir.empty() ? name : dir + platform::kPathSeparator + name;
+    std::string exact = dir.empty() ? name : platform::JoinPath(dir, name);
     if (platform::PathExists(exact)) return exact;
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
     if (!d) return exact;
@@ -46,7 +46,7 @@ std::string ResolveInFolder(const std::string& dir, const std::string& name) {
     }
     ::closedir(d);
     if (found.empty()) return exact;
-    return dir.empty() ? found : dir + platform::kPathSeparator + found;
+    return dir.empty() ? found : platform::JoinPath(dir, found);
 }
 
 std::string StoredListPath(const std::string& workDir, const std::string& boxText) {

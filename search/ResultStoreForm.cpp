@@ -31,9 +31,6 @@ void TForm1::ReadStoredList(const std::string& path, const std::string* keyword)
 }
 
 void TForm1::AppendDownloadLog(const std::string& fileName) {
-    std::string log = store::ResolveInFolder(std::string(), store::kDownloadLogName);
-    std::string line = platform::GetCurrentDir();
-    line += platform::kPathSeparator;
-    line += fileName;
-    store::AppendLine(log, line);
+    std::string log = store::ResolveInFolder(WorkDir, store::kDownloadLogName);
+    store::AppendLine(log, WorkPath(fileName));
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Shared test set-up: fake platform services and a temporary working folder.
+// Shared test set-up: every platform stand-in replaced by its fake for the length of a test,
+// a temporary working folder, and the program's windows.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -7,9 +8,54 @@
 #include <sstream>
 #include <string>
 
+#include "app/Forms.h"
 #include "app/TForm1.h"
 #include "platform/Files.h"
 #include "platform/Services.h"
+
+// Installs a fake for every platform service and puts the previous ones back on
+// destruction, so no test sees another test's stand-ins or the real system.
+class FakeServices {
+public:
+    explicit FakeServices(const std::string& configDir) {
+        platform::Services& s = platform::Current();
+        saved_ = std::move(s);
+        s = platform::Services{};
+        s.boxes = Own(boxes);
+        s.desktop = Own(desktop);
+        s.registry = std::make_unique<platform::FileRegistry>(configDir + "/tessaly", configDir + "/autostart",
+                                                              "/usr/bin/tessaly");
+        registry = static_cast<platform::FileRegistry*>(s.registry.get());
+        s.drives = Own(drives);
+        s.keys = Own(keys);
+        s.media = Own(media);
+        s.waveOut = Own(waveOut);
+        s.programs = Own(programs);
+        s.printing = Own(printing);
+    }
+    ~FakeServices() { platform::Current() = std::move(saved_); }
+    FakeServices(const FakeServices&) = delete;
+    FakeServices& operator=(const FakeServices&) = delete;
+
+    platform::FakeMessageBoxes* boxes = nullptr;
+    platform::FakeDesktop* desktop = nullptr;
+    platform::FileRegistry* registry = nullptr;
+    platform::FakeDrives* drives = nullptr;
+    platform::FakeKeyState* keys = nullptr;
+    platform::FakeMediaDevice* media = nullptr;
+    platform::FakeWaveOut* waveOut = nullptr;
+    platform::FakeProgramStarter* programs = nullptr;
+    platform::FakePrinting* printing = nullptr;
+
+private:
+    template <class T>
+    static std::unique_ptr<T> Own(T*& raw) {
+        auto p = std::make_unique<T>();
+        raw = p.get();
+        return p;
+    }
+    platform::Services saved_;
+};
 
 class PlatformFixture : public ::testing::Test {
 protected:
@@ -18,19 +64,15 @@ protected:
         dir = tmp_.path().toStdString();
         oldCwd_ = platform::GetCurrentDir();
         platform::SetCurrentDir(dir);
-        auto& s = platform::Current();
-        auto b = std::make_unique<platform::FakeMessageBoxes>();
-        boxes = b.get();
-        s.boxes = std::move(b);
-        auto d = std::make_unique<platform::FakeDesktop>();
-        desktop = d.get();
-        s.desktop = std::move(d);
-        auto r = std::make_unique<platform::FileRegistry>(dir + "/config/tessaly", dir + "/config/autostart",
-                                                          "/usr/bin/tessaly");
-        registry = r.get();
-        s.registry = std::move(r);
+        fakes = std::make_unique<FakeServices>(dir + "/config");
+        boxes = fakes->boxes;
+        desktop = fakes->desktop;
+        registry = fakes->registry;
     }
-    void TearDown() override { platform::SetCurrentDir(oldCwd_); }
+    void TearDown() override {
+        fakes.reset();
+        platform::SetCurrentDir(oldCwd_);
+    }
 
     std::string Path(const std::string& name) const { return dir + "/" + name; }
 
@@ -46,6 +88,7 @@ protected:
     }
 
     std::string dir;
+    std::unique_ptr<FakeServices> fakes;
     platform::FakeMessageBoxes* boxes = nullptr;
     platform::FakeDesktop* desktop = nullptr;
     platform::FileRegistry* registry = nullptr;
@@ -55,15 +98,18 @@ private:
     std::string oldCwd_;
 };
 
-// A main window on fake services in a temporary working folder.
+// All five windows, created in the program's order, on fake services in a temporary
+// working folder. `form` is the main window.
 class MainWindowFixture : public PlatformFixture {
 protected:
     void SetUp() override {
         PlatformFixture::SetUp();
-        form = std::make_unique<TForm1>();
+        windows = std::make_unique<ApplicationWindows>();
+        form = Form1;
     }
     void TearDown() override {
-        form.reset();
+        windows.reset();
+        form = nullptr;
         PlatformFixture::TearDown();
     }
     std::vector<std::string> Entries() const {
@@ -72,5 +118,6 @@ protected:
         return out;
     }
 
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<ApplicationWindows> windows;
+    TForm1* form = nullptr;
 };

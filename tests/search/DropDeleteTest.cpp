@@ -58,10 +58,10 @@ TEST_F(DropDeleteTest, DropEventCarriesFilesAndFolders) {
                   QUrl(QStringLiteral("https://example.invalid/remote.mp3")),
                   QUrl::fromLocalFile(QString::fromStdString(Path("folder") + "/"))});
     QDragEnterEvent enter(QPoint(100, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.get(), &enter);
+    QCoreApplication::sendEvent(form, &enter);
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(100, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.get(), &drop);
+    QCoreApplication::sendEvent(form, &drop);
     EXPECT_EQ(Entries(), (V{Path("曲 1.mp3"), Path("folder")}));
     EXPECT_EQ(form->Label8->text(), QStringLiteral("リスト数2"));
 }
