@@ -1,7 +1,9 @@
 #include "app/Application.h"
 
 #include <QDir>
+#include <QMessageBox>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +33,14 @@ void TakeScreenshots(const QString& folder) {
         std::printf("%s\n", path.toUtf8().constData());
     };
     save(Form1, "main-list-view.png");
+    {
+        // The longest pattern of the extension box must show whole.
+        QSignalBlocker quiet(Form1->ComboBox2);
+        const QString before = Form1->ComboBox2->currentText();
+        Form1->ComboBox2->setEditText(QStringLiteral("*.WMP"));
+        save(Form1->ComboBox2, "extension-box-wmp.png");
+        Form1->ComboBox2->setEditText(before);
+    }
     Form1->SpeedButton3Click();
     QCoreApplication::processEvents();
     save(Form1, "main-launcher-view.png");
@@ -40,6 +50,21 @@ void TakeScreenshots(const QString& folder) {
     save(Form3, "help.png");
     saveScreen("screen.png");
     std::fflush(stdout);
+}
+
+// Boxes of a screenshot run: each is captured once it is up and then answered as its
+// escape button answers (No, or OK), since nobody is there to answer it.
+void AnswerBoxesAfterCapture(const QString& folder) {
+    QDir().mkpath(folder);
+    auto boxes = std::make_unique<platform::QtMessageBoxes>();
+    boxes->answerAfterMs = 300;
+    boxes->capture = [folder, count = 0](QMessageBox& box) mutable {
+        QString path = folder + QStringLiteral("/box-%1.png").arg(++count);
+        box.grab().save(path);
+        std::printf("%s\n", path.toUtf8().constData());
+        std::fflush(stdout);
+    };
+    platform::Current().boxes = std::move(boxes);
 }
 
 // Says "shown" once the main window has been painted the first time, then ends the loop.
@@ -73,10 +98,21 @@ int RunTessaly(int argc, char** argv) {
     platform::InstallFontSubstitutes();
     platform::InstallSystemServices(QCoreApplication::applicationFilePath().toStdString());
 
+    const QString shots = qEnvironmentVariable("TESSALY_SCREENSHOTS");
+    if (!shots.isEmpty()) {
+        AnswerBoxesAfterCapture(shots);
+        // Whatever happens, a screenshot run ends: a run that has not finished in a minute
+        // is stuck, and says so with a failure.
+        QTimer::singleShot(60000, [] {
+            std::fprintf(stderr, "screenshot run did not finish\n");
+            std::fflush(stderr);
+            std::_Exit(3);
+        });
+    }
+
     ApplicationWindows windows;
     Form1->show();
 
-    const QString shots = qEnvironmentVariable("TESSALY_SCREENSHOTS");
     if (!shots.isEmpty()) {
         QTimer::singleShot(300, [shots] {
             TakeScreenshots(shots);

@@ -111,8 +111,9 @@ QVariant CheckListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= published_) return {};
     const Entry& e = entries_[static_cast<size_t>(index.row())];
     switch (role) {
+        // Names that are not UTF-8 show replacement characters; the entry keeps the bytes.
+        // No tooltip of its own: the list's hint shows over every entry.
         case Qt::DisplayRole:
-        case Qt::ToolTipRole:
             return QString::fromLocal8Bit(arena_.data() + e.offset, static_cast<qsizetype>(e.length));
         case Qt::CheckStateRole: return e.checked ? Qt::Checked : Qt::Unchecked;
         default: return {};

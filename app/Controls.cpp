@@ -1,8 +1,14 @@
 #include "app/Controls.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QTextDocument>
+#include <QToolTip>
 #include <algorithm>
 
 #include "platform/Guard.h"
@@ -31,12 +37,17 @@ void TTimer::Tick() {
 }
 
 TLabel::TLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {
+    InstallControlAccessibility();
     ApplySize();
 }
 
 void TLabel::setText(const QString& text) {
     if (text == text_) return;
     text_ = text;
+    if (QAccessible::isActive()) {
+        QAccessibleEvent changed(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
     update();
     if (sizeQueued_) return;
     sizeQueued_ = true;
@@ -75,7 +86,88 @@ void TLabel::changeEvent(QEvent* e) {
 }
 
 TStatusBar::TStatusBar(QWidget* parent) : QLabel(parent) {
+    InstallControlAccessibility();
     setTextFormat(Qt::PlainText);
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setIndent(4);
+}
+
+namespace {
+
+// Painted labels have no text Qt knows of: they tell assistive technology their caption.
+class LabelAccessible : public QAccessibleWidget {
+public:
+    explicit LabelAccessible(TLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<const TLabel*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+class StatusBarAccessible : public QAccessibleWidget {
+public:
+    explicit StatusBarAccessible(TStatusBar* bar) : QAccessibleWidget(bar, QAccessible::StatusBar) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<const TStatusBar*>(widget())->SimpleText();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+// A picture box (a label without text) is named by its accessible name, else by its hint.
+class PictureAccessible : public QAccessibleWidget {
+public:
+    explicit PictureAccessible(QLabel* box) : QAccessibleWidget(box, QAccessible::Graphic) {}
+    QString text(QAccessible::Text t) const override {
+        if (t != QAccessible::Name) return QAccessibleWidget::text(t);
+        const auto* box = static_cast<const QLabel*>(widget());
+        if (!box->accessibleName().isEmpty()) return box->accessibleName();
+        if (!box->text().isEmpty()) return box->text();
+        return box->toolTip().isEmpty() ? QStringLiteral("画像") : box->toolTip();
+    }
+};
+
+QAccessibleInterface* ControlAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("TLabel")) return new LabelAccessible(static_cast<TLabel*>(object));
+    if (className == QLatin1String("TStatusBar")) return new StatusBarAccessible(static_cast<TStatusBar*>(object));
+    if (className == QLatin1String("QLabel")) {
+        auto* label = static_cast<QLabel*>(object);
+        if (label->text().isEmpty()) return new PictureAccessible(label);
+    }
+    return nullptr;  // Qt's own interface
+}
+
+// Hints are plain text: a hint that happens to look like markup (a file name with "<b>")
+// is shown as written instead of being rendered.
+class PlainHints : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* receiver, QEvent* event) override {
+        if (event->type() != QEvent::ToolTip || !receiver->isWidgetType()) return false;
+        auto* widget = static_cast<QWidget*>(receiver);
+        const QString hint = widget->toolTip();
+        if (hint.isEmpty() || !Qt::mightBeRichText(hint)) return false;
+        auto* help = static_cast<QHelpEvent*>(event);
+        QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(hint, Qt::WhiteSpacePre), widget, QRect(),
+                           widget->toolTipDuration());
+        return true;
+    }
+};
+
+void InstallPlainHints() {
+    QCoreApplication::instance()->installEventFilter(new PlainHints(QCoreApplication::instance()));
+}
+
+}  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(InstallPlainHints)
+
+void InstallControlAccessibility() {
+    // Factories installed last are asked first, so this one has to come after the widgets'
+    // own, which the application object installs: the first control created does it.
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    QAccessible::installFactory(ControlAccessible);
 }

@@ -5,6 +5,10 @@
 #include <QTimer>
 #include <functional>
 
+// Makes the painted controls (labels, status bar) and picture boxes (labels without text)
+// tell assistive technology their text; the first control created calls it.
+void InstallControlAccessibility();
+
 // An interval timer: ticks on the GUI thread while enabled; enabling restarts the countdown.
 class TTimer : public QObject {
     Q_OBJECT

@@ -34,6 +34,8 @@ QToolButton* FlatButton(QWidget* parent, const QString& caption, const QString& 
     b->setAutoRaise(true);
     b->setText(caption);
     b->setToolTip(hint);
+    // A button with a picture only is known to assistive technology by its hint.
+    if (caption.isEmpty()) b->setAccessibleName(hint);
     b->setToolButtonStyle(Qt::ToolButtonTextOnly);
     return b;
 }
@@ -72,6 +74,7 @@ void TForm1::BuildControls() {
     SpeedButton3 = Place(FlatButton(ControlBar1, QStringLiteral("↑"), QStringLiteral("ランチャ表示します")), 126, 2, 35, 48);
     SpeedButton4 = Place(FlatButton(ControlBar1, QStringLiteral("↓"), QStringLiteral("リスト表示します")), 174, 2, 35, 48);
     SpeedButton5 = Place(FlatButton(ControlBar1, QString(), QStringLiteral("連続上映します")), 222, 2, 59, 48);
+    SpeedButton5->setAccessibleName(QString());  // its caption, set at creation, names it
     Button1 = Place(new QPushButton(QStringLiteral("削除"), ControlBar1), 294, 2, 41, 48);
     Button1->hide();
     Button2 = Place(new QPushButton(QStringLiteral("接続"), ControlBar1), 348, 2, 77, 48);
@@ -100,6 +103,9 @@ void TForm1::BuildControls() {
     ComboBox2->setEditText(QStringLiteral("*.MP3"));
     // Files dropped on the box join the list like anywhere else on the window.
     ComboBox2->lineEdit()->setAcceptDrops(false);
+    // The designed 62 pixels leave the text too little room for "*.WMP" with the edit's
+    // usual inner margins: drop them, so every pattern shows whole.
+    ComboBox2->lineEdit()->setTextMargins(-2, 0, -2, 0);
     CheckBox2 = Place(new QCheckBox(QStringLiteral("アイドル状態でファイルを自動検索"), this), 146, 68, 205, 17);
     ComboBox3 = Place(new QComboBox(this), 356, 65, 153);
     ComboBox3->setEnabled(false);
@@ -113,6 +119,7 @@ void TForm1::BuildControls() {
     MediaPlayer1->hide();
     CheckListBox1 = Place(new TCheckListBox(this), 8, 116, 489, 117);
     CheckListBox1->setToolTip(QStringLiteral("クリックで確認できます"));
+    CheckListBox1->setAccessibleName(QStringLiteral("リスト"));
 
     GroupBox1 = Place(new QGroupBox(QStringLiteral("音量"), this), 504, 116, 53, 113);
     Place(new QLabel(QStringLiteral("L"), GroupBox1), 13, 10);
@@ -149,6 +156,9 @@ void TForm1::BuildControls() {
     CheckBox5 = Place(new QCheckBox(QStringLiteral("クリック時確認"), this), 240, 360, 120, 17);
     CheckBox5->setChecked(true);
     Button5 = Place(new QPushButton(QStringLiteral("Button5"), this), 380, 356, 75, 25);
+    // The holders lie out of sight: the keyboard focus must never wander there.
+    for (QWidget* holder : std::initializer_list<QWidget*>{ListBox6, ListBox7, ListBox8, DriveComboBox3, CheckBox5, Button5})
+        holder->setFocusPolicy(Qt::NoFocus);
 
     Timer1 = new TTimer(6000, false, this);
     Timer2 = new TTimer(1000, false, this);
@@ -175,9 +185,11 @@ void TForm1::BuildControls() {
     CheckListBox1->OnClickCheck = [this] { CheckListBox1ClickCheck(); };
 }
 
-QSize TForm1::OuterSize() const { return {width() + kFrameWidth, height() + kFrameHeight}; }
+QSize TForm1::OuterSize() const { return platform::OuterSizeOf(size()); }
 
-void TForm1::SetOuterHeight(int height) { setFixedSize(width(), height - kFrameHeight); }
+void TForm1::SetOuterHeight(int height) {
+    setFixedSize(platform::ClientSizeOf(QSize(OuterSize().width(), height)));
+}
 
 void TForm1::FormCreate() {
     // Steps 1-2: move into the folder the autostart registration recorded. A failure is
@@ -185,9 +197,7 @@ void TForm1::FormCreate() {
     try {
         std::string value = platform::Current().registry->ReadString("Run", "_KDR_", "xx");
         if (value != "xx") {
-            // The value is a quote, the folder, the separator and "kdr.exe", and a quote.
-            std::string dir = value.size() > 10 ? value.substr(1, value.size() - 10) : std::string();
-            platform::SetCurrentDir(dir);
+            platform::SetCurrentDir(platform::AutostartFolder(value));
         }
     } catch (...) {
         platform::ShowCurrentException();
@@ -204,7 +214,7 @@ void TForm1::FormCreate() {
                           "３０分後から開始する"})
         ComboBox3->addItem(QString::fromUtf8(t));
     ComboBox3->setCurrentIndex(1);
-    move(platform::CentredPosition(platform::Current().desktop->ScreenSize(), OuterSize()));
+    platform::CentreWindow(this);
     setAcceptDrops(true);
     AcceptsDroppedFiles = true;
 }

@@ -18,6 +18,7 @@
 
 #include "app/CheckListBox.h"
 #include "app/Controls.h"
+#include "platform/Desktop.h"
 #include "player/MediaPlayerControl.h"
 
 class QCheckBox;
@@ -30,8 +31,8 @@ public:
     static constexpr int kLauncherHeight = 102;
     static constexpr int kListHeight = 315;
     // The dialog frame around the client area: borders and caption of the design's window.
-    static constexpr int kFrameWidth = 6;
-    static constexpr int kFrameHeight = 27;
+    static constexpr int kFrameWidth = platform::kFrameWidth;
+    static constexpr int kFrameHeight = platform::kFrameHeight;
     static constexpr int kClientWidth = 566;
     static constexpr int kClientHeight = 288;
 

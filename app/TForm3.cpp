@@ -7,7 +7,7 @@
 #include "app/AppIcon.h"
 #include "app/HelpText.h"
 #include "platform/Fonts.h"
-#include "platform/Services.h"
+#include "platform/Desktop.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ TForm3::TForm3(QWidget* parent)
 }
 
 void TForm3::FormCreate() {
-    move(platform::CentredPosition(platform::Current().desktop->ScreenSize(), frameGeometry().size()));
+    platform::CentreWindow(this);
 }
 
 void TForm3::ShowHelp() {

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "platform/Fonts.h"
-#include "platform/Services.h"
+#include "platform/Desktop.h"
 
 TForm4::TForm4(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -21,6 +21,8 @@ TForm4::TForm4(QWidget* parent)
 
     Label1 = new QLabel(QStringLiteral("Label1"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
+    // It shows folder names, which are never markup.
+    Label1->setTextFormat(Qt::PlainText);
     Label1->setFont(platform::DesignFont(platform::kFontMincho, 12));
     Label1->move(16, 8);
     Label1->adjustSize();
@@ -36,7 +38,7 @@ TForm4::TForm4(QWidget* parent)
 }
 
 void TForm4::FormCreate() {
-    move(platform::CentredPosition(platform::Current().desktop->ScreenSize(), frameGeometry().size()));
+    platform::CentreWindow(this);
 }
 
 void TForm4::ShowWindow() {

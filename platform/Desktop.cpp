@@ -3,6 +3,9 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWidget>
+
+#include "platform/Services.h"
 
 namespace platform {
 
@@ -16,6 +19,10 @@ QPoint QtDesktop::CursorPos() { return QCursor::pos(); }
 QPoint CentredPosition(QSize screen, QSize window) {
     // C++ integer division truncates toward zero, as the design asks.
     return {(screen.width() - window.width()) / 2, (screen.height() - window.height()) / 2};
+}
+
+void CentreWindow(QWidget* window) {
+    window->move(CentredPosition(Current().desktop->ScreenSize(), OuterSizeOf(window->size())));
 }
 
 }  // namespace platform

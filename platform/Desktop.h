@@ -3,6 +3,8 @@
 #include <QPoint>
 #include <QSize>
 
+class QWidget;
+
 namespace platform {
 
 class Desktop {
@@ -29,5 +31,16 @@ public:
 // Centre of the screen for a window of the given outer size; halves truncated toward zero,
 // so a window larger than the screen gets negative coordinates.
 QPoint CentredPosition(QSize screen, QSize window);
+
+// The designed dialog frame (borders and caption) around a window's client area. Sizes
+// and the centring of the design count the whole window, frame included.
+inline constexpr int kFrameWidth = 6;
+inline constexpr int kFrameHeight = 27;
+inline QSize OuterSizeOf(QSize client) { return {client.width() + kFrameWidth, client.height() + kFrameHeight}; }
+inline QSize ClientSizeOf(QSize outer) { return {outer.width() - kFrameWidth, outer.height() - kFrameHeight}; }
+
+// Moves a window to the centre of the screen by its outer size (client area plus frame),
+// as every window does when it is created.
+void CentreWindow(QWidget* window);
 
 }  // namespace platform

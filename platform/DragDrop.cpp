@@ -1,6 +1,6 @@
 #include "platform/DragDrop.h"
 
-#include <QFile>
+#include <QByteArray>
 #include <QMimeData>
 #include <QUrl>
 
@@ -13,15 +13,25 @@ bool CarriesLocalFiles(const QMimeData* data) {
     return false;
 }
 
+std::string LocalPathBytes(const QUrl& url) {
+    // File names are bytes; a file manager percent-encodes them as they are. Decoding the
+    // URL as text would turn bytes that are not UTF-8 into replacement characters and name
+    // a file that does not exist, so the bytes are taken from the encoded form.
+    QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    const QString host = url.host(QUrl::FullyEncoded);
+    if (!host.isEmpty() && host != QLatin1String("localhost")) path.prepend("//" + host.toLatin1());
+    return path.toStdString();
+}
+
 std::vector<std::string> DroppedPaths(const QMimeData* data) {
     std::vector<std::string> paths;
     if (!data) return paths;
     for (const QUrl& url : data->urls()) {
         if (!url.isLocalFile()) continue;
-        QString local = url.toLocalFile();
+        std::string local = LocalPathBytes(url);
         // A folder URL may end in a separator; the entry names the folder itself.
-        while (local.size() > 1 && local.endsWith(QLatin1Char('/'))) local.chop(1);
-        paths.push_back(QFile::encodeName(local).toStdString());
+        while (local.size() > 1 && local.back() == '/') local.pop_back();
+        paths.push_back(std::move(local));
     }
     return paths;
 }

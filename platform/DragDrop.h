@@ -4,11 +4,14 @@
 #include <vector>
 
 class QMimeData;
+class QUrl;
 
 namespace platform {
 
 // True when the drag carries at least one local file or folder.
 bool CarriesLocalFiles(const QMimeData* data);
+// The file-name bytes of a local-file URL, percent-decoded byte for byte.
+std::string LocalPathBytes(const QUrl& url);
 // The local paths of a drop, as file-name bytes, in the order the source gave them.
 std::vector<std::string> DroppedPaths(const QMimeData* data);
 

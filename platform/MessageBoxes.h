@@ -3,7 +3,11 @@
 #include <QString>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
+
+class QMessageBox;
+class QWidget;
 
 namespace platform {
 
@@ -19,10 +23,20 @@ public:
     virtual BoxAnswer Show(BoxKind kind, const QString& text) = 0;
 };
 
+// The box of one kind with its caption, icon and buttons. The text is shown as plain text,
+// line breaks and all: it often holds a file name, which must read as it is.
+std::unique_ptr<QMessageBox> MakeMessageBox(BoxKind kind, const QString& text, QWidget* parent = nullptr);
+
 // Modal QMessageBox; its own event loop keeps timers and sockets running.
 class QtMessageBoxes : public MessageBoxes {
 public:
     BoxAnswer Show(BoxKind kind, const QString& text) override;
+
+    // For runs nobody watches: when `answerAfterMs` is 0 or more, every box is handed to
+    // `capture` once it is up and then closed as its escape button closes it (No or OK),
+    // so no box waits for an answer that never comes.
+    int answerAfterMs = -1;
+    std::function<void(QMessageBox&)> capture;
 };
 
 // Scripted answers and a record of every box shown.

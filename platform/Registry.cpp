@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/Exceptions.h"
+#include "platform/Files.h"
 
 namespace platform {
 namespace {
@@ -59,6 +60,12 @@ std::string QuoteExec(const std::string& s) {
 }
 
 }  // namespace
+
+std::string AutostartValue(const std::string& folder) { return "\"" + JoinPath(folder, "kdr.exe") + "\""; }
+
+std::string AutostartFolder(const std::string& value) {
+    return value.size() > 10 ? value.substr(1, value.size() - 10) : std::string();
+}
 
 FileRegistry::FileRegistry(std::string folder, std::string autostartFolder, std::string program)
     : folder_(std::move(folder)), autostart_(std::move(autostartFolder)), program_(std::move(program)) {}
@@ -120,9 +127,8 @@ void FileRegistry::WriteString(const std::string& section, const std::string& na
 }
 
 void FileRegistry::WriteAutostart(const std::string& runValue) const {
-    // The value is a quoted "<folder>/kdr.exe"; the entry starts this program in that folder.
-    std::string folder = runValue;
-    if (folder.size() >= 10) folder = folder.substr(1, folder.size() - 10);
+    // The entry starts this program in the folder the value names.
+    const std::string folder = AutostartFolder(runValue);
     std::error_code ec;
     std::filesystem::create_directories(autostart_, ec);
     std::ofstream out(AutostartPath(), std::ios::binary | std::ios::trunc);

@@ -6,6 +6,13 @@
 
 namespace platform {
 
+// The autostart value: a double quote, the folder, the separator and "kdr.exe", a double
+// quote. The same value names the working folder of the next start.
+std::string AutostartValue(const std::string& folder);
+// The folder of an autostart value: the value without its first character and its last
+// nine. The value is not checked; one of ten characters or fewer gives an empty folder.
+std::string AutostartFolder(const std::string& value);
+
 class RegistryStore {
 public:
     virtual ~RegistryStore() = default;

@@ -175,26 +175,27 @@ TEST(HelpWindow, ListShowsEveryLineUnwrappedInFixedRows) {
     EXPECT_EQ(list->visualItemRect(list->item(3)).top(), list->visualItemRect(list->item(0)).top() + 3 * 12);
 }
 
-TEST(Centring, BothWindowsCentreOnTheScreenTruncatingTowardZero) {
+TEST(Centring, BothWindowsCentreByTheirOuterSizeTruncatingTowardZero) {
+    // The outer size is the client area plus the designed frame (6 x 27).
     {
         FakeScreen screen({1024, 768});
         TForm3 help;
         TForm4 progress;
-        EXPECT_EQ(help.pos(), QPoint(222, 210));  // (1024-580)/2, (768-347)/2 = 210.5
-        EXPECT_EQ(progress.pos(), QPoint(141, 343));
+        EXPECT_EQ(help.pos(), QPoint(219, 197));  // (1024-586)/2, (768-374)/2
+        EXPECT_EQ(progress.pos(), QPoint(138, 330));  // (1024-747)/2 = 138.5, (768-108)/2
         EXPECT_EQ(help.size(), QSize(580, 347));
         EXPECT_EQ(progress.size(), QSize(741, 81));
     }
     {
         // Smaller than the windows: negative places, halves rounded toward zero, not down.
-        FakeScreen screen({500, 300});
+        FakeScreen screen({501, 301});
         TForm3 help;
-        EXPECT_EQ(help.pos(), QPoint(-40, -23));  // -80/2, -47/2
+        EXPECT_EQ(help.pos(), QPoint(-42, -36));  // -85/2, -73/2
     }
     {
         FakeScreen screen({700, 60});
         TForm4 progress;
-        EXPECT_EQ(progress.pos(), QPoint(-20, -10));  // -41/2, -21/2
+        EXPECT_EQ(progress.pos(), QPoint(-23, -24));  // -47/2, -48/2
     }
 }
 
