@@ -32,12 +32,27 @@ TEST_F(RegistryGuardTest, ValuesSurviveAndAutostartEntryIsWritten) {
 }
 
 TEST_F(RegistryGuardTest, RefusedWriteRaisesAndKeepsOldValues) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
     registry->WriteString("Run", "a", "1");
-    ::chmod((dir + "/config/tessaly").c_str(), 0500);
+    // A folder where the new store file would go refuses the write, also for root.
+    ASSERT_EQ(::mkdir((registry->StorePath() + ".new").c_str(), 0755), 0);
     EXPECT_THROW(registry->WriteString("Run", "b", "2"), Exception);
-    ::chmod((dir + "/config/tessaly").c_str(), 0700);
     EXPECT_EQ(registry->ReadString("Run", "a", ""), "1");
+    EXPECT_EQ(registry->ReadString("Run", "b", "none"), "none");
+}
+
+TEST_F(RegistryGuardTest, AutostartValueAndItsFolder) {
+    EXPECT_EQ(platform::AutostartValue("/home/u/tools"), "\"/home/u/tools/kdr.exe\"");
+    EXPECT_EQ(platform::AutostartFolder("\"/home/u/tools/kdr.exe\""), "/home/u/tools");
+    // At the root the value holds two separators; the folder read back is the root.
+    EXPECT_EQ(platform::AutostartValue("/"), "\"//kdr.exe\"");
+    EXPECT_EQ(platform::AutostartFolder(platform::AutostartValue("/")), "/");
+    // Not validated: the first character and the last nine go, whatever they are.
+    EXPECT_EQ(platform::AutostartFolder("<folder>123456789"), "folder>");
+    EXPECT_EQ(platform::AutostartFolder("0123456789"), "");
+    EXPECT_EQ(platform::AutostartFolder(""), "");
+    // The autostart entry starts the program in the folder the value names.
+    registry->WriteString("Run", "_KDR_", platform::AutostartValue("/srv/曲 dir"));
+    EXPECT_NE(ReadFile(registry->AutostartPath()).find("Path=/srv/曲 dir\n"), std::string::npos);
 }
 
 TEST_F(RegistryGuardTest, RefusedWriteUnderAFileRaises) {

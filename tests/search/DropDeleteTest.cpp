@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QMimeData>
@@ -64,6 +65,39 @@ TEST_F(DropDeleteTest, DropEventCarriesFilesAndFolders) {
     QCoreApplication::sendEvent(form, &drop);
     EXPECT_EQ(Entries(), (V{Path("曲 1.mp3"), Path("folder")}));
     EXPECT_EQ(form->Label8->text(), QStringLiteral("リスト数2"));
+}
+
+TEST_F(DropDeleteTest, NamesThatAreNotUtf8KeepTheirBytesAndAreDeletedForReal) {
+    // As a file manager sends them: the name's bytes percent-encoded, whatever they are.
+    const std::string bad = Path(std::string("bad\xFF\xFE.mp3"));
+    const std::string odd = Path("a<b>&amp; 曲.mp3");
+    WriteFile(bad, "x");
+    WriteFile(odd, "x");
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"),
+                 QUrl::fromLocalFile(QString::fromStdString(dir)).toEncoded() + "/bad%FF%FE.mp3\r\n" +
+                     QUrl::fromLocalFile(QString::fromStdString(odd)).toEncoded() + "\r\n" +
+                     "file://localhost" + QUrl::toPercentEncoding(QString::fromStdString(Path("x y")), "/") + "\r\n");
+    // A failed run must not leave a name behind that the temporary folder cannot remove.
+    struct Unlink {
+        std::string path;
+        ~Unlink() { ::unlink(path.c_str()); }
+    } cleanup{bad};
+    QDragEnterEvent enter(QPoint(100, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form, &enter);
+    QDropEvent drop(QPointF(100, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form, &drop);
+    ASSERT_EQ(Entries(), (V{bad, odd, Path("x y")})) << data.data("text/uri-list").toStdString();
+    Check({0, 1});
+    boxes->answers = {BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes};
+    form->Button1Click();
+    // The question shows the undecodable bytes as replacement characters, the rest as is.
+    EXPECT_EQ(Questions()[2], AboutFile(Path("bad\uFFFD\uFFFD.mp3")));
+    EXPECT_EQ(Questions()[3], AboutFile(odd));
+    EXPECT_FALSE(platform::PathExists(bad));
+    EXPECT_FALSE(platform::PathExists(odd));
+    EXPECT_EQ(Entries(), V{Path("x y")});
+    EXPECT_TRUE(boxes->TextsOf(BoxKind::Error).empty());
 }
 
 TEST_F(DropDeleteTest, DeleteButtonFollowsTheMarks) {
