@@ -105,7 +105,7 @@ void TForm1::BuildControls() {
     ComboBox2->lineEdit()->setAcceptDrops(false);
     // The designed 62 pixels leave the text too little room for "*.WMP" with the edit's
     // usual inner margins: drop them, so every pattern shows whole.
-    ComboBox2->lineEdit()->setTextMargins(-2, 0, -2, 0);
+    ComboBox2->lineEdit()->setTextMargins(-1, 0, -2, 0);
     CheckBox2 = Place(new QCheckBox(QStringLiteral("アイドル状態でファイルを自動検索"), this), 146, 68, 205, 17);
     ComboBox3 = Place(new QComboBox(this), 356, 65, 153);
     ComboBox3->setEnabled(false);
