@@ -129,6 +129,10 @@ public:
 };
 
 QAccessibleInterface* ControlAccessible(const QString& className, QObject* object) {
+    // The program's windows are plain widgets, which Qt would present as nameless fillers.
+    if (className.startsWith(QLatin1String("TForm")) && object->isWidgetType() &&
+        static_cast<QWidget*>(object)->isWindow())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
     if (className == QLatin1String("TLabel")) return new LabelAccessible(static_cast<TLabel*>(object));
     if (className == QLatin1String("TStatusBar")) return new StatusBarAccessible(static_cast<TStatusBar*>(object));
     if (className == QLatin1String("QLabel")) {

@@ -34,8 +34,6 @@ QToolButton* FlatButton(QWidget* parent, const QString& caption, const QString& 
     b->setAutoRaise(true);
     b->setText(caption);
     b->setToolTip(hint);
-    // A button with a picture only is known to assistive technology by its hint.
-    if (caption.isEmpty()) b->setAccessibleName(hint);
     b->setToolButtonStyle(Qt::ToolButtonTextOnly);
     return b;
 }
@@ -67,6 +65,8 @@ void TForm1::BuildControls() {
     SpeedButton1->setIcon(QIcon(SearchGlyph()));
     SpeedButton1->setIconSize(QSize(32, 32));
     SpeedButton1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    // A button with a picture only is known to assistive technology by its hint.
+    SpeedButton1->setAccessibleName(SpeedButton1->toolTip());
     SpeedButton2 = Place(FlatButton(ControlBar1, QStringLiteral("Q"), QStringLiteral("クイック検索をします")), 70, 2, 43, 48);
     SpeedButton2->setIcon(QIcon(QuickSearchGlyph()));
     SpeedButton2->setIconSize(QSize(28, 28));
@@ -74,7 +74,6 @@ void TForm1::BuildControls() {
     SpeedButton3 = Place(FlatButton(ControlBar1, QStringLiteral("↑"), QStringLiteral("ランチャ表示します")), 126, 2, 35, 48);
     SpeedButton4 = Place(FlatButton(ControlBar1, QStringLiteral("↓"), QStringLiteral("リスト表示します")), 174, 2, 35, 48);
     SpeedButton5 = Place(FlatButton(ControlBar1, QString(), QStringLiteral("連続上映します")), 222, 2, 59, 48);
-    SpeedButton5->setAccessibleName(QString());  // its caption, set at creation, names it
     Button1 = Place(new QPushButton(QStringLiteral("削除"), ControlBar1), 294, 2, 41, 48);
     Button1->hide();
     Button2 = Place(new QPushButton(QStringLiteral("接続"), ControlBar1), 348, 2, 77, 48);

@@ -11,7 +11,10 @@
 #include <functional>
 
 #include "Fixtures.h"
+#include "app/TForm3.h"
 #include "app/TForm4.h"
+#include "download/TForm5.h"
+#include "player/TForm6.h"
 
 namespace {
 
@@ -45,6 +48,13 @@ TEST_F(AccessibilityTest, PaintedLabelsAndStatusBarTellTheirCurrentText) {
     // The icon-only search button is named by its hint, the others by their captions.
     EXPECT_EQ(NameOf(form->SpeedButton1), QStringLiteral("再検索をします"));
     EXPECT_EQ(NameOf(form->SpeedButton2), QStringLiteral("Q"));
+}
+
+TEST_F(AccessibilityTest, WindowsAreWindowsNamedByTheirCaption) {
+    for (QWidget* w : std::initializer_list<QWidget*>{Form1, Form3, Form4, Form5, Form6}) {
+        EXPECT_EQ(Iface(w)->role(), QAccessible::Window) << w->metaObject()->className();
+        EXPECT_EQ(NameOf(w), w->windowTitle());
+    }
 }
 
 TEST_F(AccessibilityTest, CheckListEntriesTellTheirTextAndMark) {
