@@ -249,6 +249,11 @@ void GstMediaDevice::Open(const std::string& path) {
     atEnd_ = false;
     playing_ = false;
     length_ = 0;
+    // Some streams (MPEG program streams) count from a time above zero: positions are
+    // taken from where the medium stands when it is ready.
+    gint64 start = 0;
+    startOffset_ = gst_element_query_position(pipeline_, GST_FORMAT_TIME, &start) && start > 0
+                       ? static_cast<std::int64_t>(start / GST_MSECOND) : 0;
 }
 
 int GstMediaDevice::OnBusMessage(GstBus*, GstMessage* message, void* self) {
@@ -324,8 +329,9 @@ std::int64_t GstMediaDevice::Position() {
     if (atEnd_) return length;
     gint64 p = 0;
     if (!gst_element_query_position(pipeline_, GST_FORMAT_TIME, &p) || p < 0) return 0;
-    std::int64_t ms = static_cast<std::int64_t>(p / GST_MSECOND);
-    // Some streams (MPEG program streams) report positions past their length at the end.
+    std::int64_t ms = static_cast<std::int64_t>(p / GST_MSECOND) - startOffset_;
+    if (ms < 0) ms = 0;
+    // The same streams report positions past their length at the end.
     if (length > 0 && ms > length) ms = length;
     return ms;
 }

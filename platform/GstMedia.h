@@ -82,6 +82,7 @@ private:
     bool playing_ = false;
     bool nullAudio_ = false;
     std::int64_t length_ = 0;
+    std::int64_t startOffset_ = 0;
     std::string path_;
 };
 
