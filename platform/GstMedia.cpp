@@ -105,26 +105,42 @@ GstMediaDevice::GstMediaDevice(Options options) : options_(std::move(options)) {
 
 GstMediaDevice::~GstMediaDevice() { Close(); }
 
-bool GstMediaDevice::SoundDeviceAvailable() {
-    static const bool available = [] {
-        try {
-            EnsureGstreamer();
-        } catch (...) {
-            return false;
-        }
-        for (const char* name : {"pulsesink", "alsasink"}) {
-            GstElement* sink = gst_element_factory_make(name, nullptr);
-            if (!sink) continue;
-            // Audio sinks open their device on the way to READY.
-            const bool ok = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
-            gst_element_set_state(sink, GST_STATE_NULL);
-            gst_object_unref(sink);
-            if (ok) return true;
-        }
-        return false;
-    }();
-    return available;
+namespace {
+
+// The first of the named sinks that reaches READY (sinks open their device on the way
+// there), or nullptr. Named, rather than left to the automatic sinks, whose probing also
+// tries framebuffer sinks that crash under an X server without them.
+const char* FirstWorkingSink(std::initializer_list<const char*> names) {
+    try {
+        EnsureGstreamer();
+    } catch (...) {
+        return nullptr;
+    }
+    for (const char* name : names) {
+        GstElement* sink = gst_element_factory_make(name, nullptr);
+        if (!sink) continue;
+        gst_object_ref_sink(sink);
+        const bool ok = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+        gst_element_set_state(sink, GST_STATE_NULL);
+        gst_object_unref(sink);
+        if (ok) return name;
+    }
+    return nullptr;
 }
+
+const char* AudioSinkName() {
+    static const char* const name = FirstWorkingSink({"pulsesink", "alsasink"});
+    return name;
+}
+
+const char* VideoSinkName() {
+    static const char* const name = FirstWorkingSink({"xvimagesink", "ximagesink"});
+    return name;
+}
+
+}  // namespace
+
+bool GstMediaDevice::SoundDeviceAvailable() { return AudioSinkName() != nullptr; }
 
 GstElement* GstMediaDevice::MakeAudioFilter() {
     // Stereo float between two converters: mono files are spread to both channels, and the
@@ -158,7 +174,7 @@ GstElement* GstMediaDevice::MakeAudioFilter() {
 
 GstElement* GstMediaDevice::MakeAudioSink() {
     nullAudio_ = options_.audio == Options::Sink::Null || !SoundDeviceAvailable();
-    if (!nullAudio_) return gst_element_factory_make("autoaudiosink", nullptr);
+    if (!nullAudio_) return gst_element_factory_make(AudioSinkName(), nullptr);
     GstElement* sink = NullSink();
     if (options_.audioTap) {
         g_object_set(sink, "signal-handoffs", TRUE, nullptr);
@@ -170,8 +186,8 @@ GstElement* GstMediaDevice::MakeAudioSink() {
 GstElement* GstMediaDevice::MakeVideoSink() {
     bool window = options_.video == Options::Sink::Auto &&
                   QGuiApplication::platformName() == QLatin1String("xcb");
-    if (window) {
-        if (GstElement* sink = gst_element_factory_make("autovideosink", nullptr)) return sink;
+    if (window && VideoSinkName()) {
+        if (GstElement* sink = gst_element_factory_make(VideoSinkName(), nullptr)) return sink;
     }
     return NullSink();
 }

@@ -4,10 +4,12 @@
 #include <QCheckBox>
 #include <QImage>
 #include <QPainter>
+#include <QPrinter>
 
 #include "Fixtures.h"
 #include "platform/Guard.h"
 #include "platform/Pictures.h"
+#include "platform/QtPrinting.h"
 #include "player/Playback.h"
 #include "player/TForm6.h"
 
@@ -253,6 +255,25 @@ TEST_F(ActivationTest, VolumeBarsSendTheDeviceValue) {
     EXPECT_EQ(fakes->waveOut->values, std::vector<std::uint32_t>{0x3F003F00u});
     form->ScrollBar1->setValue(127);
     EXPECT_EQ(fakes->waveOut->Volume(), 0x3F00u);
+}
+
+}  // namespace
+
+namespace {
+
+// The real printing path to a PDF file, from the viewer's image.
+TEST_F(ActivationTest, ViewerPrintsToAPdfFile) {
+    platform::QtPrinting printing(QString::fromStdString(dir + "/pdf"));
+    // Never a real printer from a test: a PDF file whatever is installed.
+    printing.Printer().setOutputFormat(QPrinter::PdfFormat);
+    printing.Printer().setOutputFileName(QString::fromStdString(dir + "/out.pdf"));
+    Activate(MakeBmp("p.bmp", Qt::green));
+    form->Image1DblClick();
+    const QString where = printing.PrintImage(Form6->grab().toImage(), 96, 96);
+    EXPECT_TRUE(where.contains(QStringLiteral("out.pdf")));
+    const std::string pdf = ReadFile(dir + "/out.pdf");
+    EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
+    EXPECT_GT(pdf.size(), 1000u);
 }
 
 }  // namespace
