@@ -182,6 +182,7 @@ void TForm1::BuildControls() {
     click(SpeedButton6, &TForm1::SpeedButton6Click);
     click(Button1, &TForm1::Button1Click);
     CheckListBox1->OnClickCheck = [this] { CheckListBox1ClickCheck(); };
+    WirePlayerControls();
 }
 
 QSize TForm1::OuterSize() const { return platform::OuterSizeOf(size()); }

@@ -144,6 +144,11 @@ public:
     void ScrollBar1Scroll();
     void ScrollBar2Scroll();
     void ScrollBar3Scroll();
+    // Connects the player's controls (list clicks, play toggle, player buttons, volume
+    // bars, thumbnail double-click) to their handlers.
+    void WirePlayerControls();
+    // Above 0 while an activation runs (it may wait on a confirmation box).
+    int ActivationDepth = 0;
 
     // ---- music site ----
     void Button2Click();  // connect: fetch the catalogue

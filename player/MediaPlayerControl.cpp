@@ -7,10 +7,13 @@ TMediaPlayer::TMediaPlayer(QWidget* parent) : QWidget(parent) {
         QStyle::SP_MediaPlay,         QStyle::SP_MediaPause,        QStyle::SP_MediaStop,
         QStyle::SP_MediaSkipForward,  QStyle::SP_MediaSkipBackward, QStyle::SP_MediaSeekForward,
         QStyle::SP_MediaSeekBackward, QStyle::SP_DialogYesButton,   QStyle::SP_ArrowUp};
+    static const char* const names[kButtonCount] = {"Play", "Pause", "Stop", "Next", "Prev",
+                                                    "Step", "Back", "Record", "Eject"};
     for (int i = 0; i < kButtonCount; ++i) {
         buttons_[i] = new QToolButton(this);
         buttons_[i]->setIcon(style()->standardIcon(icons[i]));
         buttons_[i]->setAutoRaise(false);
+        buttons_[i]->setAccessibleName(QString::fromLatin1(names[i]));
         visible_[i] = true;
     }
     LayOut();
@@ -20,6 +23,11 @@ void TMediaPlayer::SetVisibleButtons(std::initializer_list<Button> list) {
     visible_.fill(false);
     for (Button b : list) visible_[b] = true;
     LayOut();
+}
+
+void TMediaPlayer::SetEnabledButtons(std::initializer_list<Button> list) {
+    for (QToolButton* b : buttons_) b->setEnabled(false);
+    for (Button b : list) buttons_[b]->setEnabled(true);
 }
 
 bool TMediaPlayer::ButtonVisible(Button b) const { return visible_[b]; }

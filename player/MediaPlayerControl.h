@@ -14,6 +14,9 @@ public:
     // Shows the listed buttons, in the fixed order, and hides the others.
     void SetVisibleButtons(std::initializer_list<Button> buttons);
     bool ButtonVisible(Button b) const;
+    // Lets the listed buttons respond and greys out the others.
+    void SetEnabledButtons(std::initializer_list<Button> buttons);
+    bool ButtonEnabled(Button b) const { return buttons_[b]->isEnabled(); }
     QToolButton* ButtonWidget(Button b) const { return buttons_[b]; }
 
 protected:

@@ -1,0 +1,148 @@
+// Screenshots of the player as a user meets it, for a look on a machine without a screen:
+//   xvfb-run -a -s "-screen 0 1280x1024x24" ./build/player_screenshots OUT-FOLDER
+// The main window with a picture thumbnail, and with the player and volume box for a
+// playing MP3; the viewer with a JPEG and with a WMF; a video playing in its own window
+// (the whole screen); and a PDF printed from the viewer.
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QImage>
+#include <QPainter>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <fstream>
+
+#include "app/Forms.h"
+#include "app/TForm1.h"
+#include "platform/Fonts.h"
+#include "platform/Guard.h"
+#include "platform/QtPrinting.h"
+#include "platform/Services.h"
+#include "player/TForm6.h"
+#include "tests/platform/MediaMaker.h"
+
+namespace {
+
+void Wait(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void Activate(TForm1* form, const std::string& path) {
+    form->CheckListBox1->Clear();
+    form->CheckListBox1->Add(path);
+    form->CheckListBox1->SetItemIndex(0);
+    platform::Guarded([&] { form->CheckListBox1Click(); });
+}
+
+std::string Le16(int v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
+std::string Le32(long v) { return Le16(static_cast<int>(v & 0xFFFF)) + Le16(static_cast<int>((v >> 16) & 0xFFFF)); }
+
+// A placeable metafile: a yellow field with a red ellipse and a blue rectangle.
+std::string DemoWmf() {
+    std::string r;
+    auto rec = [&r](int f, std::initializer_list<int> ps) {
+        r += Le32(3 + static_cast<long>(ps.size())) + Le16(f);
+        for (int p : ps) r += Le16(p);
+    };
+    rec(0x020B, {0, 0});
+    rec(0x020C, {300, 400});
+    r += Le32(7) + Le16(0x02FC) + Le16(0) + Le32(0x0000FFFF) + Le16(0);
+    r += Le32(7) + Le16(0x02FC) + Le16(0) + Le32(0x000000FF) + Le16(0);
+    r += Le32(7) + Le16(0x02FC) + Le16(0) + Le32(0x00FF0000) + Le16(0);
+    rec(0x012D, {0});
+    rec(0x041B, {300, 400, 0, 0});
+    rec(0x012D, {1});
+    rec(0x0418, {250, 250, 50, 50});  // ellipse
+    rec(0x012D, {2});
+    rec(0x041B, {280, 380, 150, 200});
+    rec(0x0000, {});
+    const long words = 9 + static_cast<long>(r.size()) / 2;
+    std::string h = Le16(1) + Le16(9) + Le16(0x0300) + Le32(words) + Le16(3) + Le32(7) + Le16(0);
+    std::string pl = Le32(0x9AC6CDD7L) + Le16(0) + Le16(0) + Le16(0) + Le16(400) + Le16(300) + Le16(96) + Le32(0);
+    int sum = 0;
+    for (size_t i = 0; i < 20; i += 2) sum ^= static_cast<unsigned char>(pl[i]) | static_cast<unsigned char>(pl[i + 1]) << 8;
+    return pl + Le16(sum) + h + r;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    platform::GuardedApplication app(argc, argv);
+    platform::InstallFontSubstitutes();
+    platform::InstallSystemServices(QCoreApplication::applicationFilePath().toStdString());
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("out/player-screenshots");
+    QDir().mkpath(out);
+    platform::Current().printing = std::make_unique<platform::QtPrinting>(out);
+    QTemporaryDir tmp;
+    const std::string dir = tmp.path().toStdString();
+    auto save = [&](QWidget* w, const char* name) {
+        const QString path = out + QLatin1Char('/') + QLatin1String(name);
+        w->grab().save(path);
+        std::printf("%s\n", path.toUtf8().constData());
+    };
+
+    ApplicationWindows windows;
+    TForm1* form = Form1;
+    form->show();
+    Wait(300);
+
+    // A photo-like JPEG: a gradient with a few shapes and Japanese text.
+    QImage photo(1200, 800, QImage::Format_RGB32);
+    {
+        QPainter p(&photo);
+        QLinearGradient g(0, 0, 1200, 800);
+        g.setColorAt(0, QColor(40, 100, 180));
+        g.setColorAt(1, QColor(240, 200, 120));
+        p.fillRect(photo.rect(), g);
+        p.setBrush(QColor(200, 40, 40));
+        p.drawEllipse(QPoint(400, 400), 200, 150);
+        QFont f(QStringLiteral("IPAPGothic"), 60);
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(QRect(0, 600, 1200, 150), Qt::AlignCenter, QStringLiteral("画像確認ウインドウ"));
+    }
+    const std::string jpeg = dir + "/photo.jpg";
+    photo.save(QString::fromStdString(jpeg), "JPG", 90);
+    Activate(form, jpeg);
+    Wait(200);
+    save(form, "main-thumbnail.png");
+    form->Image1DblClick();
+    Wait(300);
+    save(Form6, "viewer-jpeg.png");
+    {
+        // The print button's path after a confirmed dialog: the window's image to a PDF.
+        const QString where = platform::Current().printing->PrintImage(Form6->grab().toImage(), Form6->logicalDpiX(), Form6->logicalDpiY());
+        std::printf("%s\n", where.toUtf8().constData());
+        form->StatusBar1->SetSimpleText(where);
+    }
+
+    const std::string wmf = dir + "/demo.wmf";
+    std::ofstream(wmf, std::ios::binary) << DemoWmf();
+    Activate(form, wmf);
+    form->Image1DblClick();
+    Wait(300);
+    save(Form6, "viewer-wmf.png");
+    Form6->hide();
+
+    const std::string mp3 = mediamaker::Make(dir, "mp3", 20, "song");
+    Activate(form, mp3);
+    form->MediaPlayer1->ButtonWidget(TMediaPlayer::btPlay)->click();
+    Wait(2500);
+    form->Timer2Timer();
+    Wait(100);
+    save(form, "main-playing-mp3.png");
+
+    const std::string mov = mediamaker::Make(dir, "mov", 6, "clip");
+    Activate(form, mov);
+    form->MediaPlayer1->ButtonWidget(TMediaPlayer::btPlay)->click();
+    Wait(2000);
+    const QString screen = out + QStringLiteral("/video-window-screen.png");
+    if (QScreen* s = QGuiApplication::primaryScreen()) s->grabWindow(0).save(screen);
+    std::printf("%s\n", screen.toUtf8().constData());
+    platform::Current().media->Close();
+    return 0;
+}

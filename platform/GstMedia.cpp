@@ -1,0 +1,355 @@
+#include "platform/GstMedia.h"
+
+#include <gst/gst.h>
+
+#include <QGuiApplication>
+#include <chrono>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+std::atomic<std::uint32_t> g_volume{0xFFFFFFFFu};
+
+// playbin's flags: video, audio, software volume, deinterlacing, colour balance; no
+// subtitles, which the player never shows.
+constexpr guint kPlayFlags = 0x1 | 0x2 | 0x10 | 0x200 | 0x400;
+
+void EnsureGstreamer() {
+    static const bool ready = [] {
+        GError* err = nullptr;
+        bool ok = gst_init_check(nullptr, nullptr, &err);
+        if (err) g_error_free(err);
+        return ok;
+    }();
+    if (!ready) throw EMCIDeviceError("GStreamer could not be initialised");
+}
+
+// Scales the left and right samples of each interleaved stereo float block by the levels
+// of the process volume; full volume leaves the block untouched.
+GstPadProbeReturn ScaleChannels(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer) return GST_PAD_PROBE_OK;
+    const std::uint32_t v = g_volume.load(std::memory_order_relaxed);
+    if (v == 0xFFFFFFFFu) return GST_PAD_PROBE_OK;
+    const float left = static_cast<float>(v & 0xFFFFu) / 65535.0f;
+    const float right = static_cast<float>(v >> 16) / 65535.0f;
+    buffer = gst_buffer_make_writable(buffer);
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READWRITE)) return GST_PAD_PROBE_OK;
+    auto* s = reinterpret_cast<float*>(map.data);
+    const std::size_t frames = map.size / (2 * sizeof(float));
+    for (std::size_t i = 0; i < frames; ++i) {
+        s[2 * i] *= left;
+        s[2 * i + 1] *= right;
+    }
+    gst_buffer_unmap(buffer, &map);
+    return GST_PAD_PROBE_OK;
+}
+
+void TapHandoff(GstElement*, GstBuffer* buffer, GstPad*, gpointer user) {
+    auto* tap = static_cast<std::function<void(const float*, std::size_t)>*>(user);
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return;
+    (*tap)(reinterpret_cast<const float*>(map.data), map.size / (2 * sizeof(float)));
+    gst_buffer_unmap(buffer, &map);
+}
+
+GstElement* NullSink() {
+    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+    // Played in real time, as a sound card would, so positions advance as the user expects.
+    g_object_set(sink, "sync", TRUE, nullptr);
+    return sink;
+}
+
+std::string MessageText(GstMessage* message) {
+    GError* err = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &err, &debug);
+    std::string text = err ? err->message : "error";
+    if (err) g_error_free(err);
+    g_free(debug);
+    return text;
+}
+
+bool IsMissingPlugin(GstMessage* message) {
+    const GstStructure* s = gst_message_get_structure(message);
+    return s && gst_structure_has_name(s, "missing-plugin");
+}
+
+std::string MissingPluginText(GstMessage* message) {
+    const GstStructure* s = gst_message_get_structure(message);
+    const gchar* detail = s ? gst_structure_get_string(s, "name") : nullptr;
+    if (!detail && s) {
+        const GValue* v = gst_structure_get_value(s, "detail");
+        if (v && G_VALUE_HOLDS(v, GST_TYPE_CAPS)) {
+            gchar* caps = gst_caps_to_string(gst_value_get_caps(v));
+            std::string out = std::string("no decoder for ") + caps;
+            g_free(caps);
+            return out;
+        }
+    }
+    return std::string("missing plug-in: ") + (detail ? detail : "unknown");
+}
+
+}  // namespace
+
+std::uint32_t ProcessVolume() { return g_volume.load(); }
+void SetProcessVolume(std::uint32_t value) { g_volume.store(value); }
+
+GstMediaDevice::GstMediaDevice() : GstMediaDevice(Options{}) {}
+
+GstMediaDevice::GstMediaDevice(Options options) : options_(std::move(options)) {}
+
+GstMediaDevice::~GstMediaDevice() { Close(); }
+
+namespace {
+
+// The first of the named sinks that reaches READY (sinks open their device on the way
+// there), or nullptr. Named, rather than left to the automatic sinks, whose probing also
+// tries framebuffer sinks that crash under an X server without them.
+const char* FirstWorkingSink(std::initializer_list<const char*> names) {
+    try {
+        EnsureGstreamer();
+    } catch (...) {
+        return nullptr;
+    }
+    for (const char* name : names) {
+        GstElement* sink = gst_element_factory_make(name, nullptr);
+        if (!sink) continue;
+        gst_object_ref_sink(sink);
+        const bool ok = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+        gst_element_set_state(sink, GST_STATE_NULL);
+        gst_object_unref(sink);
+        if (ok) return name;
+    }
+    return nullptr;
+}
+
+const char* AudioSinkName() {
+    static const char* const name = FirstWorkingSink({"pulsesink", "alsasink"});
+    return name;
+}
+
+const char* VideoSinkName() {
+    static const char* const name = FirstWorkingSink({"xvimagesink", "ximagesink"});
+    return name;
+}
+
+}  // namespace
+
+bool GstMediaDevice::SoundDeviceAvailable() { return AudioSinkName() != nullptr; }
+
+GstElement* GstMediaDevice::MakeAudioFilter() {
+    // Stereo float between two converters: mono files are spread to both channels, and the
+    // probe can scale each channel on its own.
+    GstElement* bin = gst_bin_new(nullptr);
+    GstElement* in = gst_element_factory_make("audioconvert", nullptr);
+    GstElement* caps = gst_element_factory_make("capsfilter", nullptr);
+    GstElement* out = gst_element_factory_make("audioconvert", nullptr);
+    if (!in || !caps || !out) {
+        for (GstElement* e : {in, caps, out})
+            if (e) gst_object_unref(e);
+        gst_object_unref(bin);
+        return nullptr;
+    }
+    GstCaps* stereo = gst_caps_from_string("audio/x-raw,format=F32LE,channels=2,layout=interleaved");
+    g_object_set(caps, "caps", stereo, nullptr);
+    gst_caps_unref(stereo);
+    gst_bin_add_many(GST_BIN(bin), in, caps, out, nullptr);
+    gst_element_link_many(in, caps, out, nullptr);
+    GstPad* probePad = gst_element_get_static_pad(caps, "src");
+    gst_pad_add_probe(probePad, GST_PAD_PROBE_TYPE_BUFFER, ScaleChannels, nullptr, nullptr);
+    gst_object_unref(probePad);
+    GstPad* sink = gst_element_get_static_pad(in, "sink");
+    GstPad* src = gst_element_get_static_pad(out, "src");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", sink));
+    gst_element_add_pad(bin, gst_ghost_pad_new("src", src));
+    gst_object_unref(sink);
+    gst_object_unref(src);
+    return bin;
+}
+
+GstElement* GstMediaDevice::MakeAudioSink() {
+    nullAudio_ = options_.audio == Options::Sink::Null || !SoundDeviceAvailable();
+    if (!nullAudio_) return gst_element_factory_make(AudioSinkName(), nullptr);
+    GstElement* sink = NullSink();
+    if (options_.audioTap) {
+        g_object_set(sink, "signal-handoffs", TRUE, nullptr);
+        g_signal_connect(sink, "handoff", G_CALLBACK(TapHandoff), &options_.audioTap);
+    }
+    return sink;
+}
+
+GstElement* GstMediaDevice::MakeVideoSink() {
+    bool window = options_.video == Options::Sink::Auto &&
+                  QGuiApplication::platformName() == QLatin1String("xcb");
+    if (window && VideoSinkName()) {
+        if (GstElement* sink = gst_element_factory_make(VideoSinkName(), nullptr)) return sink;
+    }
+    return NullSink();
+}
+
+void GstMediaDevice::FailOpen(const std::string& why) {
+    Close();
+    throw EMCIDeviceError(why);
+}
+
+void GstMediaDevice::Open(const std::string& path) {
+    Close();
+    EnsureGstreamer();
+    path_ = path;
+    pipeline_ = gst_element_factory_make("playbin", nullptr);
+    if (!pipeline_) FailOpen("playbin is not installed");
+    gst_object_ref_sink(pipeline_);
+    GError* err = nullptr;
+    gchar* uri = gst_filename_to_uri(path.c_str(), &err);
+    if (!uri) {
+        if (err) g_error_free(err);
+        FailOpen("bad file name: " + path);
+    }
+    g_object_set(pipeline_, "uri", uri, "flags", kPlayFlags, nullptr);
+    g_free(uri);
+    if (GstElement* filter = MakeAudioFilter()) g_object_set(pipeline_, "audio-filter", filter, nullptr);
+    g_object_set(pipeline_, "audio-sink", MakeAudioSink(), "video-sink", MakeVideoSink(), nullptr);
+
+    GstBus* bus = gst_element_get_bus(pipeline_);
+    std::string failure;
+    const GstStateChangeReturn ret = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+    if (ret == GST_STATE_CHANGE_FAILURE) failure = "cannot be opened";
+    // Wait for the preroll on the bus itself: the medium is ready, or the first error (or a
+    // decoder that is missing, which would otherwise play the file silently or without its
+    // picture) says why not.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.openTimeoutMs);
+    bool ready = ret == GST_STATE_CHANGE_SUCCESS || ret == GST_STATE_CHANGE_NO_PREROLL;
+    const auto types = static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ELEMENT);
+    for (bool waiting = true; waiting;) {
+        GstClockTime timeout = 0;
+        if (!ready && failure.empty()) {
+            auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                failure = "not ready in time";
+                break;
+            }
+            timeout = static_cast<GstClockTime>(left.count());
+        }
+        GstMessage* msg = gst_bus_timed_pop_filtered(bus, timeout, types);
+        if (!msg) {
+            if (ready || !failure.empty()) break;  // drained
+            continue;
+        }
+        switch (GST_MESSAGE_TYPE(msg)) {
+            case GST_MESSAGE_ERROR:
+                if (failure.empty()) failure = MessageText(msg);
+                waiting = false;
+                break;
+            case GST_MESSAGE_ASYNC_DONE:
+                if (GST_MESSAGE_SRC(msg) == GST_OBJECT(pipeline_)) ready = true;
+                break;
+            case GST_MESSAGE_ELEMENT:
+                if (IsMissingPlugin(msg) && failure.empty()) failure = MissingPluginText(msg);
+                break;
+            default: break;
+        }
+        gst_message_unref(msg);
+    }
+    if (failure.empty() && !ready) failure = "not ready";
+    if (!failure.empty()) {
+        gst_object_unref(bus);
+        FailOpen(path + ": " + failure);
+    }
+    busWatch_ = gst_bus_add_watch(bus, reinterpret_cast<GstBusFunc>(&GstMediaDevice::OnBusMessage), this);
+    gst_object_unref(bus);
+    atEnd_ = false;
+    playing_ = false;
+    length_ = 0;
+    // Some streams (MPEG program streams) count from a time above zero: positions are
+    // taken from where the medium stands when it is ready.
+    gint64 start = 0;
+    startOffset_ = gst_element_query_position(pipeline_, GST_FORMAT_TIME, &start) && start > 0
+                       ? static_cast<std::int64_t>(start / GST_MSECOND) : 0;
+}
+
+int GstMediaDevice::OnBusMessage(GstBus*, GstMessage* message, void* self) {
+    static_cast<GstMediaDevice*>(self)->HandleBusMessage(message);
+    return TRUE;
+}
+
+void GstMediaDevice::HandleBusMessage(GstMessage* message) {
+    if (!pipeline_) return;
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_EOS:
+            atEnd_ = true;
+            playing_ = false;
+            break;
+        case GST_MESSAGE_ERROR:
+            // A medium that fails part-way counts as ended, so continuous play moves on.
+            atEnd_ = true;
+            playing_ = false;
+            gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+            break;
+        case GST_MESSAGE_DURATION_CHANGED: length_ = 0; break;
+        default: break;
+    }
+}
+
+void GstMediaDevice::Close() {
+    if (!pipeline_) return;
+    if (busWatch_) {
+        g_source_remove(busWatch_);
+        busWatch_ = 0;
+    }
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    gst_object_unref(pipeline_);
+    pipeline_ = nullptr;
+    atEnd_ = false;
+    playing_ = false;
+    length_ = 0;
+}
+
+void GstMediaDevice::Play() {
+    if (!pipeline_) return;
+    if (atEnd_) {
+        gst_element_seek_simple(pipeline_, GST_FORMAT_TIME,
+                                static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT), 0);
+        atEnd_ = false;
+    }
+    gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+    playing_ = true;
+}
+
+void GstMediaDevice::Pause() {
+    if (!pipeline_) return;
+    gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+    playing_ = false;
+}
+
+// The device stops where it stands; the next Play goes on from there.
+void GstMediaDevice::Stop() { Pause(); }
+
+std::int64_t GstMediaDevice::Length() {
+    if (!pipeline_) return 0;
+    if (length_ <= 0) {
+        gint64 d = 0;
+        if (gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &d) && d > 0)
+            length_ = static_cast<std::int64_t>(d / GST_MSECOND);
+    }
+    return length_;
+}
+
+std::int64_t GstMediaDevice::Position() {
+    if (!pipeline_) return 0;
+    const std::int64_t length = Length();
+    if (atEnd_) return length;
+    gint64 p = 0;
+    if (!gst_element_query_position(pipeline_, GST_FORMAT_TIME, &p) || p < 0) return 0;
+    std::int64_t ms = static_cast<std::int64_t>(p / GST_MSECOND) - startOffset_;
+    if (ms < 0) ms = 0;
+    // The same streams report positions past their length at the end.
+    if (length > 0 && ms > length) ms = length;
+    return ms;
+}
+
+}  // namespace platform

@@ -1,0 +1,285 @@
+#include "platform/Pictures.h"
+
+#include <QFile>
+#include <QImageReader>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+extern "C" {
+#include <emf2svg.h>
+#include <jerror.h>
+#include <jpeglib.h>
+#include <libwmf/api.h>
+#include <libwmf/svg.h>
+}
+
+#include "platform/Files.h"
+
+namespace platform {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& path, const std::string& reason) {
+    throw EInvalidGraphic("画像ファイルを読み込めません。\n" + path + "\n" + reason);
+}
+
+std::string UpperExtension(const std::string& path) {
+    size_t dot = path.rfind('.');
+    size_t sep = path.rfind('/');
+    if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return std::string();
+    std::string ext = path.substr(dot);
+    for (char& c : ext)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return ext;
+}
+
+QByteArray ReadAll(const std::string& path) {
+    QFile f(QString::fromLocal8Bit(path.c_str()));
+    if (!f.open(QIODevice::ReadOnly)) Fail(path, f.errorString().toStdString());
+    QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError) Fail(path, f.errorString().toStdString());
+    return bytes;
+}
+
+// ---- JPEG ----
+
+struct JpegErrors {
+    jpeg_error_mgr pub;
+    jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void JpegErrorExit(j_common_ptr cinfo) {
+    auto* e = reinterpret_cast<JpegErrors*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, e->message);
+    std::longjmp(e->jump, 1);
+}
+
+// Warnings that mean the picture lacks data (it would show grey or smeared) end the decode
+// like errors; harmless ones (extra bytes between markers) are passed over.
+void JpegMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0) return;
+    const int code = cinfo->err->msg_code;
+    if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_MUST_RESYNC || code == JWRN_HUFF_BAD_CODE)
+        JpegErrorExit(cinfo);
+}
+
+// Pixel conversion of one CMYK row into 0xffRRGGBB. Adobe's files store the inks inverted.
+void CmykRow(const JSAMPLE* in, QRgb* out, JDIMENSION width, bool inverted) {
+    for (JDIMENSION x = 0; x < width; ++x, in += 4) {
+        int c = in[0], m = in[1], y = in[2], k = in[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        out[x] = qRgb(c * k / 255, m * k / 255, y * k / 255);
+    }
+}
+
+// Plain C-style decode: nothing with a destructor lives across the setjmp.
+bool DecodeJpegFile(FILE* file, QImage** result, char* message) {
+    jpeg_decompress_struct cinfo;
+    JpegErrors errors;
+    QImage* volatile image = nullptr;
+    JSAMPLE* volatile cmykRow = nullptr;
+    cinfo.err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = JpegErrorExit;
+    errors.pub.emit_message = JpegMessage;
+    if (setjmp(errors.jump)) {
+        std::memcpy(message, errors.message, JMSG_LENGTH_MAX);
+        jpeg_destroy_decompress(&cinfo);
+        delete image;
+        delete[] cmykRow;
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    // 24-bit colour (padded to 32 bits, the layout Qt paints fastest), greyscale off.
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = 1;
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.do_fancy_upsampling = TRUE;
+    cinfo.do_block_smoothing = FALSE;
+    cinfo.buffered_image = FALSE;
+    cinfo.quantize_colors = FALSE;
+    jpeg_start_decompress(&cinfo);
+    image = new QImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), QImage::Format_RGB32);
+    if (image->isNull()) {
+        std::snprintf(errors.message, sizeof errors.message, "%s", "out of memory");
+        std::longjmp(errors.jump, 1);
+    }
+    if (cmyk) cmykRow = new JSAMPLE[static_cast<size_t>(cinfo.output_width) * 4];
+    const bool inverted = cinfo.saw_Adobe_marker;
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const int y = static_cast<int>(cinfo.output_scanline);
+        if (cmyk) {
+            JSAMPROW row = cmykRow;
+            jpeg_read_scanlines(&cinfo, &row, 1);
+            CmykRow(cmykRow, reinterpret_cast<QRgb*>(image->scanLine(y)), cinfo.output_width, inverted);
+        } else {
+            JSAMPROW rows[8];
+            int n = 0;
+            for (; n < 8 && y + n < static_cast<int>(cinfo.output_height); ++n) rows[n] = image->scanLine(y + n);
+            jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(n));
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    delete[] cmykRow;
+    *result = image;
+    return true;
+}
+
+// ---- metafiles ----
+
+Picture LoadMetafile(const std::string& path, bool enhanced) {
+    QByteArray bytes = ReadAll(path);
+    try {
+        return Picture::FromSvg(enhanced ? EmfToSvg(bytes) : WmfToSvg(bytes), enhanced ? "EMF" : "WMF");
+    } catch (const EInvalidGraphic& e) {
+        Fail(path, e.what());
+    }
+}
+
+Picture LoadWithQt(const std::string& path, const char* format) {
+    QByteArray bytes = ReadAll(path);
+    QImage image;
+    if (!image.loadFromData(bytes, format))
+        Fail(path, std::string(format[0] == 'b' ? "ビットマップ" : "アイコン") + "として読めません");
+    return Picture::FromImage(std::move(image));
+}
+
+}  // namespace
+
+Picture Picture::FromImage(QImage image) {
+    Picture p;
+    p.image_ = std::move(image);
+    return p;
+}
+
+Picture Picture::FromSvg(const QByteArray& svg, const std::string& what) {
+    auto renderer = std::make_shared<QSvgRenderer>(svg);
+    if (!renderer->isValid()) throw EInvalidGraphic(what + ": 図形データが正しくありません");
+    Picture p;
+    p.svg_ = std::move(renderer);
+    return p;
+}
+
+QSize Picture::Size() const { return svg_ ? svg_->defaultSize() : image_.size(); }
+
+void Picture::Draw(QPainter& painter, const QRect& target) const {
+    if (svg_) {
+        svg_->render(&painter, QRectF(target));
+    } else if (!image_.isNull()) {
+        painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawImage(target, image_);
+        painter.restore();
+    }
+}
+
+QImage Picture::Scaled(QSize size) const {
+    if (!svg_) return image_.isNull() ? QImage() : image_.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    QImage out(size, QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter p(&out);
+    Draw(p, QRect(QPoint(0, 0), size));
+    return out;
+}
+
+QImage DecodeJpeg(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) Fail(path, SystemErrorText(errno));
+    QImage* image = nullptr;
+    char message[JMSG_LENGTH_MAX] = {};
+    const bool ok = DecodeJpegFile(f, &image, message);
+    std::fclose(f);
+    if (!ok) Fail(path, std::string("JPEG: ") + message);
+    QImage out = std::move(*image);
+    delete image;
+    return out;
+}
+
+QByteArray WmfToSvg(const QByteArray& wmf) {
+    wmfAPI* api = nullptr;
+    wmfAPI_Options options{};
+    options.function = wmf_svg_function;
+    const unsigned long flags = WMF_OPT_FUNCTION | WMF_OPT_IGNORE_NONFATAL | WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG;
+    if (wmf_api_create(&api, flags, &options) != wmf_E_None) {
+        if (api) wmf_api_destroy(api);
+        throw EInvalidGraphic("WMF: 変換を開始できません");
+    }
+    QByteArray out;
+    std::string failure;
+    // libwmf reads from the buffer without writing to it.
+    auto* data = reinterpret_cast<unsigned char*>(const_cast<char*>(wmf.constData()));
+    wmfD_Rect bbox{};
+    unsigned int width = 0, height = 0;
+    if (wmf_mem_open(api, data, static_cast<long>(wmf.size())) != wmf_E_None) {
+        failure = "WMF: 開けません";
+    } else if (wmf_scan(api, 0, &bbox) != wmf_E_None) {
+        failure = "WMF: メタファイルとして読めません";
+    } else if (wmf_display_size(api, &width, &height, 96, 96) != wmf_E_None || width == 0 || height == 0) {
+        failure = "WMF: 大きさがありません";
+    } else {
+        wmf_svg_t* ddata = WMF_SVG_GetData(api);
+        ddata->out = wmf_stream_create(api, nullptr);
+        ddata->Description = const_cast<char*>("Tessaly");
+        ddata->bbox = bbox;
+        ddata->width = width;
+        ddata->height = height;
+        ddata->flags |= WMF_SVG_INLINE_IMAGES;
+        const wmf_error_t played = wmf_play(api, 0, &bbox);
+        char* text = nullptr;
+        unsigned long length = 0;
+        wmf_stream_destroy(api, ddata->out, &text, &length);
+        if (played != wmf_E_None || !text)
+            failure = "WMF: 描画できません";
+        else
+            out = QByteArray(text, static_cast<qsizetype>(length));
+    }
+    wmf_mem_close(api);
+    wmf_api_destroy(api);
+    if (!failure.empty()) throw EInvalidGraphic(failure);
+    return out;
+}
+
+QByteArray EmfToSvg(const QByteArray& emf) {
+    // The converter checks the records itself; it wants a writable buffer.
+    QByteArray copy = emf;
+    generatorOptions options{};
+    options.nameSpace = const_cast<char*>("svg");
+    options.verbose = false;
+    options.emfplus = true;
+    options.svgDelimiter = true;
+    char* out = nullptr;
+    size_t length = 0;
+    if (copy.size() < 88 || std::memcmp(copy.constData() + 40, " EMF", 4) != 0)
+        throw EInvalidGraphic("EMF: 拡張メタファイルではありません");
+    const int ok = emf2svg(copy.data(), static_cast<size_t>(copy.size()), &out, &length, &options);
+    QByteArray svg = out ? QByteArray(out, static_cast<qsizetype>(length)) : QByteArray();
+    std::free(out);
+    if (!ok || svg.isEmpty()) throw EInvalidGraphic("EMF: 描画できません");
+    return svg;
+}
+
+Picture LoadPicture(const std::string& path) {
+    const std::string ext = UpperExtension(path);
+    if (ext == ".JPG") return Picture::FromImage(DecodeJpeg(path));
+    if (ext == ".BMP") return LoadWithQt(path, "bmp");
+    if (ext == ".ICO") return LoadWithQt(path, "ico");
+    if (ext == ".WMF") return LoadMetafile(path, false);
+    if (ext == ".EMF") return LoadMetafile(path, true);
+    Fail(path, "画像の種類が分かりません");
+}
+
+}  // namespace platform

@@ -1,0 +1,60 @@
+#pragma once
+// Pictures by file extension: bitmaps and icons through Qt, JPEG through libjpeg, Windows
+// and enhanced metafiles through the metafile libraries, drawn with Qt.
+#include <QByteArray>
+#include <QImage>
+#include <QRect>
+#include <memory>
+#include <string>
+
+#include "platform/Exceptions.h"
+
+class QPainter;
+class QSvgRenderer;
+
+// A file that cannot be read as the picture type its extension names.
+class EInvalidGraphic : public Exception {
+public:
+    using Exception::Exception;
+};
+
+namespace platform {
+
+// A loaded picture: pixels, or a metafile that is drawn afresh at any size. Copies share
+// the decoded data.
+class Picture {
+public:
+    Picture() = default;
+    static Picture FromImage(QImage image);
+    // SVG text of a converted metafile; an unreadable text raises EInvalidGraphic.
+    static Picture FromSvg(const QByteArray& svg, const std::string& what);
+
+    bool IsNull() const { return image_.isNull() && !svg_; }
+    bool IsVector() const { return svg_ != nullptr; }
+    QSize Size() const;
+    const QImage& Image() const { return image_; }
+    // Draws the picture stretched to `target`, proportions not kept. Pixels are sampled
+    // without smoothing, so a large picture costs only what the target shows.
+    void Draw(QPainter& painter, const QRect& target) const;
+    // A copy stretched to `size`.
+    QImage Scaled(QSize size) const;
+
+private:
+    QImage image_;
+    std::shared_ptr<QSvgRenderer> svg_;
+};
+
+// Loads a picture by its extension (".BMP", ".ICO", ".JPG", ".WMF", ".EMF", any case).
+// Failures raise EInvalidGraphic with a text for the user.
+Picture LoadPicture(const std::string& path);
+
+// libjpeg decompression with 24-bit colour, full scale, colour output, best-quality DCT,
+// no progressive display and no smoothing. CMYK files are converted. Damaged or truncated
+// data raises EInvalidGraphic instead of showing a half-grey picture.
+QImage DecodeJpeg(const std::string& path);
+
+// Metafile bytes to SVG text; failures raise EInvalidGraphic.
+QByteArray WmfToSvg(const QByteArray& wmf);
+QByteArray EmfToSvg(const QByteArray& emf);
+
+}  // namespace platform

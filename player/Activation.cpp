@@ -1,0 +1,103 @@
+// Item activation: what a click on an entry of the check list does.
+#include <QCheckBox>
+#include <QPixmap>
+
+#include "app/Forms.h"
+#include "app/TForm1.h"
+#include "platform/Files.h"
+#include "platform/Pictures.h"
+#include "platform/Services.h"
+#include "player/Playback.h"
+#include "player/TForm6.h"
+
+namespace {
+
+constexpr int kShowNormal = 5;  // SW_SHOW
+
+// Counts a running activation for as long as it lasts, also when it fails.
+class ActivationScope {
+public:
+    explicit ActivationScope(int& depth) : depth_(depth) { ++depth_; }
+    ~ActivationScope() { --depth_; }
+    ActivationScope(const ActivationScope&) = delete;
+    ActivationScope& operator=(const ActivationScope&) = delete;
+
+private:
+    int& depth_;
+};
+
+void ShowInViewer(const platform::Picture& picture) {
+    if (!Form6) return;
+    Form6->Image1->SetPicture(picture);
+    Form6->Image1->repaint();
+    Form6->repaint();
+}
+
+}  // namespace
+
+void TForm1::CheckListBox1Click() {
+    if (!CheckBox5->isChecked()) return;
+    StatusBar1->SetSimpleText(QString());
+    std::string path = CheckListBox1->Text(CheckListBox1->ItemIndex());
+    if (!platform::FileExists(path)) return;
+    if (player::IsStoreEntry(path)) {
+        int next = CheckListBox1->ItemIndex() + 1;
+        if (next >= CheckListBox1->Count()) next = 0;
+        CheckListBox1->SetItemIndex(next);
+        path = CheckListBox1->Text(next);
+    }
+    Image1->hide();
+    Label9->hide();
+    MediaPlayer1->hide();
+    GroupBox1->hide();
+
+    ActivationScope scope(ActivationDepth);
+    const std::string ext = player::ExtensionKey(path);
+    const player::Launch launch = player::LaunchFor(ext, path);
+    platform::Services& services = platform::Current();
+    switch (launch.kind) {
+        case player::LaunchKind::None: return;
+        case player::LaunchKind::Media: {
+            try {
+                services.media->Open(path);
+            } catch (const EMCIDeviceError&) {
+                services.boxes->Show(platform::BoxKind::Error, QStringLiteral("ご指定のファイルは壊れている\r\n可能性があります。"));
+                return;
+            }
+            // Turned on once; enabling again would restart its countdown.
+            if (!Timer2->Enabled()) Timer2->SetEnabled(true);
+            Image1->hide();
+            MediaPlayer1->show();
+            GroupBox1->setVisible(ext == ".MP3" || ext == ".WAV");
+            Label9->show();
+            MediaPlayer1->setEnabled(true);
+            return;
+        }
+        case player::LaunchKind::Jpeg: {
+            // Decoded once: the thumbnail and the viewer share the pixels.
+            const platform::Picture picture = platform::LoadPicture(path);
+            Image1->setPixmap(QPixmap::fromImage(picture.Scaled(Image1->size())));
+            ShowInViewer(picture);
+            Image1->show();
+            return;
+        }
+        case player::LaunchKind::Picture: {
+            Image1->show();
+            const platform::Picture picture = platform::LoadPicture(path);
+            Image1->setPixmap(QPixmap::fromImage(picture.Scaled(Image1->size())));
+            ShowInViewer(picture);
+            return;
+        }
+        case player::LaunchKind::ConfirmedProgram:
+            if (services.boxes->Show(platform::BoxKind::Confirmation,
+                                     QStringLiteral("\r\nこのプログラムを起動しますか（Y/N)？")) != platform::BoxAnswer::Yes)
+                return;
+            // The box let other events run: take the service afresh.
+            platform::Current().programs->WinExec(launch.commands.front(), kShowNormal);
+            return;
+        case player::LaunchKind::Program:
+            for (const std::string& command : launch.commands)
+                if (services.programs->WinExec(command, kShowNormal) >= 32) break;
+            return;
+    }
+}

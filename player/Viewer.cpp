@@ -1,0 +1,22 @@
+// The thumbnail's double-click: the picture in the viewer window, centred and on top.
+#include <cmath>
+
+#include "app/Forms.h"
+#include "app/TForm1.h"
+#include "platform/Pictures.h"
+#include "platform/Services.h"
+#include "platform/Topmost.h"
+#include "player/TForm6.h"
+
+void TForm1::Image1DblClick() {
+    const std::string path = CheckListBox1->Text(CheckListBox1->ItemIndex());
+    const platform::Picture picture = platform::LoadPicture(path);
+    if (!Form6) return;
+    Form6->Image1->SetPicture(picture);
+    const QSize screen = platform::Current().desktop->ScreenSize();
+    const QSize outer = Form6->OuterSize();
+    const QPoint at(static_cast<int>(std::trunc((screen.width() - outer.width()) / 2.0)),
+                    static_cast<int>(std::trunc((screen.height() - outer.height()) / 2.0)));
+    platform::PlaceTopmost(Form6, at, Form6->size());
+    Form6->activateWindow();
+}

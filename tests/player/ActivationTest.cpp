@@ -1,0 +1,279 @@
+// Item activation: the launch table, the media open, pictures and the viewer, the volume.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QImage>
+#include <QPainter>
+#include <QPrinter>
+
+#include "Fixtures.h"
+#include "platform/Guard.h"
+#include "platform/Pictures.h"
+#include "platform/QtPrinting.h"
+#include "player/Playback.h"
+#include "player/TForm6.h"
+
+namespace {
+
+class ActivationTest : public MainWindowFixture {
+protected:
+    std::string Touch(const std::string& name, const std::string& bytes = "x") {
+        std::string p = Path(name);
+        WriteFile(p, bytes);
+        return p;
+    }
+    void Activate(const std::string& path) {
+        form->CheckListBox1->Clear();
+        form->CheckListBox1->Add(path);
+        form->CheckListBox1->SetItemIndex(0);
+        form->CheckListBox1Click();
+    }
+    std::vector<std::string>& Started() { return fakes->programs->started; }
+    std::string MakeBmp(const std::string& name, QColor colour, QSize size = {40, 30}) {
+        QImage img(size, QImage::Format_RGB32);
+        img.fill(colour);
+        std::string p = Path(name);
+        EXPECT_TRUE(img.save(QString::fromStdString(p), "BMP"));
+        return p;
+    }
+};
+
+TEST(LaunchTable, ExtensionKeysAndRows) {
+    using player::ExtensionKey;
+    using player::LaunchKind;
+    EXPECT_EQ(ExtensionKey("/m/a.mp3"), ".MP3");
+    EXPECT_EQ(ExtensionKey("/m/x.tar.Gz"), ".GZ");
+    EXPECT_EQ(ExtensionKey("/m.d/noext"), "");
+    EXPECT_EQ(ExtensionKey("/m/\xc3\xa4.\xc3\xa4mp3"), "." "\xc3\xa4" "MP3");  // only a-z change case
+    auto kind = [](const char* name) { return player::LaunchFor(ExtensionKey(name), name).kind; };
+    EXPECT_EQ(kind("A.MP3"), LaunchKind::Media);
+    EXPECT_EQ(kind("a.dat"), LaunchKind::Media);
+    EXPECT_EQ(kind("a.jpeg"), LaunchKind::None);
+    EXPECT_EQ(kind("a.Jpg"), LaunchKind::Jpeg);
+    EXPECT_EQ(kind("a.emf"), LaunchKind::Picture);
+    EXPECT_EQ(kind("x.cc"), LaunchKind::None);
+    EXPECT_EQ(kind("x.h"), LaunchKind::None);
+    EXPECT_EQ(kind("x.exe"), LaunchKind::ConfirmedProgram);
+}
+
+TEST_F(ActivationTest, EveryProgramRowStartsItsCommandLines) {
+    const struct {
+        const char* name;
+        std::deque<unsigned> results;
+        std::vector<std::string> expected;  // "%" stands for the path
+    } rows[] = {
+        {"k.jar", {}, {"\\J2MEWSDK4DOJA\\bin\\_ktoolbar.exe \\jdk1.3 \\J2MEWSDK4DOJA"}},
+        {"k2.JAR", {2}, {"\\J2MEWSDK4DOJA\\bin\\_ktoolbar.exe \\jdk1.3 \\J2MEWSDK4DOJA"}},  // no second try
+        {"s.c", {}, {"NOTEPAD.EXE %"}},
+        {"s.ccp", {}, {"NOTEPAD.EXE %"}},
+        {"run me.bat", {}, {"NOTEPAD.EXE %"}},  // shown, never run
+        {"t.Csv", {2}, {"NOTEPAD.EXE %"}},
+        {"b.xls", {}, {"\\Program Files\\Microsoft Office\\Office\\EXCEL.EXE %"}},
+        {"b2.xls", {2}, {"\\Program Files\\Microsoft Office\\Office\\EXCEL.EXE %", "\\Program Files\\Microsoft Office\\Office\\EXCEL.EXE %"}},
+        {"d.doc", {0, 2}, {"\\Program Files\\Microsoft Office\\Office\\WinWORD.EXE %", "\\Program Files\\Accessories\\wordpad.EXE %"}},
+        {"c.dwg", {31}, {"\\Program Files\\ACAD LT 2000\\aclt.EXE %", "\\Program Files\\ACAD\\acad.EXE %"}},
+        {"c2.dwg", {32}, {"\\Program Files\\ACAD LT 2000\\aclt.EXE %"}},
+        {"g.gif", {2}, {"\\Program Files\\Internet Explorer\\IEXPLORE.EXE %", "\\Program Files\\Internet Explorer\\IEXPLORE.EXE %"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = Touch(row.name);
+        Started().clear();
+        fakes->programs->shows.clear();
+        fakes->programs->results = row.results;
+        Activate(path);
+        std::vector<std::string> expected;
+        for (std::string e : row.expected) {
+            if (size_t at = e.find('%'); at != std::string::npos) e.replace(at, 1, path);
+            expected.push_back(e);
+        }
+        EXPECT_EQ(Started(), expected);
+        EXPECT_EQ(fakes->programs->shows, std::vector<int>(expected.size(), 5));
+    }
+    EXPECT_TRUE(boxes->shown.empty());
+}
+
+TEST_F(ActivationTest, ExeRunsOnlyAfterYes) {
+    const std::string exe = Touch("setup.Exe");
+    boxes->answers = {platform::BoxAnswer::No, platform::BoxAnswer::Yes};
+    Activate(exe);
+    EXPECT_TRUE(Started().empty());
+    Activate(exe);
+    EXPECT_EQ(Started(), std::vector<std::string>{exe});
+    ASSERT_EQ(boxes->shown.size(), 2u);
+    EXPECT_EQ(boxes->shown[0].kind, platform::BoxKind::Confirmation);
+    EXPECT_EQ(boxes->shown[0].text, QStringLiteral("\r\nこのプログラムを起動しますか（Y/N)？"));
+}
+
+TEST_F(ActivationTest, MediaOpenShowsThePlayerAndVolumeOnlyForSound) {
+    form->show();
+    const std::string mp3 = Touch("a.mp3");
+    const std::string upper = Touch("B.MP3");
+    const std::string mid = Touch("c.MiD");
+    Activate(mp3);
+    EXPECT_TRUE(fakes->media->open);
+    EXPECT_FALSE(fakes->media->playing);  // opened, not started
+    EXPECT_TRUE(form->MediaPlayer1->isVisible());
+    EXPECT_TRUE(form->MediaPlayer1->isEnabled());
+    EXPECT_TRUE(form->GroupBox1->isVisible());
+    EXPECT_TRUE(form->Label9->isVisible());
+    EXPECT_TRUE(form->Timer2->Enabled());
+    Activate(upper);
+    EXPECT_EQ(fakes->media->file, upper);
+    Activate(mid);
+    EXPECT_EQ(fakes->media->file, mid);
+    EXPECT_FALSE(form->GroupBox1->isVisible());
+    EXPECT_TRUE(form->MediaPlayer1->isVisible());
+    // A broken file: the error box, the controls hidden, the timer left alone.
+    form->Timer2->SetEnabled(false);
+    const std::string bad = Touch("bad.wav");
+    fakes->media->failing = {bad};
+    Activate(bad);
+    EXPECT_EQ(boxes->TextsOf(platform::BoxKind::Error),
+              (std::vector<QString>{QStringLiteral("ご指定のファイルは壊れている\r\n可能性があります。")}));
+    EXPECT_FALSE(form->MediaPlayer1->isVisible());
+    EXPECT_FALSE(form->Label9->isVisible());
+    EXPECT_FALSE(form->Timer2->Enabled());
+}
+
+TEST_F(ActivationTest, StoreEntryActivatesTheNextAndMissingFilesOnlyClearTheStatus) {
+    form->show();
+    const std::string store = Touch("SearchView.TXT");
+    const std::string a = Touch("a.wav");
+    const std::string b = Touch("b.mp3");
+    for (const auto& p : {a, store, b}) form->CheckListBox1->Add(p);
+    form->CheckListBox1->SetItemIndex(1);
+    form->CheckListBox1Click();
+    EXPECT_EQ(form->CheckListBox1->ItemIndex(), 2);
+    EXPECT_EQ(fakes->media->file, b);
+    form->CheckListBox1->SetText(2, Path("SearchView.MP3"));  // last entry a store file: wraps to 0
+    WriteFile(Path("SearchView.MP3"), "x");
+    form->CheckListBox1->SetItemIndex(2);
+    form->CheckListBox1Click();
+    EXPECT_EQ(form->CheckListBox1->ItemIndex(), 0);
+    EXPECT_EQ(fakes->media->file, a);
+    // A deleted file: status text cleared, everything else as it was.
+    form->StatusBar1->SetSimpleText(QStringLiteral("old"));
+    form->CheckListBox1->Add(Path("gone.mp3"));
+    form->CheckListBox1->SetItemIndex(3);
+    form->CheckListBox1Click();
+    EXPECT_EQ(form->StatusBar1->SimpleText(), QString());
+    EXPECT_TRUE(form->MediaPlayer1->isVisible());
+    EXPECT_EQ(fakes->media->file, a);
+    // Nothing at all is done when the click-confirmation box is off.
+    form->CheckBox5->setChecked(false);
+    form->StatusBar1->SetSimpleText(QStringLiteral("kept"));
+    form->CheckListBox1Click();
+    EXPECT_EQ(form->StatusBar1->SimpleText(), QStringLiteral("kept"));
+}
+
+TEST_F(ActivationTest, PictureShowsThumbnailWhileTheSongGoesOnAndViewerGetsIt) {
+    form->show();
+    Activate(Touch("song.mp3"));
+    fakes->media->Play();
+    const std::string bmp = MakeBmp("red.BMP", Qt::red);
+    Activate(bmp);
+    EXPECT_TRUE(fakes->media->playing);
+    EXPECT_FALSE(form->MediaPlayer1->isVisible());
+    EXPECT_FALSE(form->GroupBox1->isVisible());
+    EXPECT_TRUE(form->Image1->isVisible());
+    ASSERT_FALSE(form->Image1->pixmap().isNull());
+    EXPECT_EQ(form->Image1->pixmap().toImage().pixelColor(10, 10), QColor(Qt::red));
+    EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(40, 30));
+    EXPECT_FALSE(Form6->isVisible());
+    // A damaged picture: the library's error goes to the guard's error box; the thumbnail
+    // and the viewer keep the last good picture.
+    const std::string broken = Touch("broken.bmp", "BMnot really");
+    EXPECT_THROW(Activate(broken), EInvalidGraphic);
+    EXPECT_TRUE(form->Image1->isVisible());
+    EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(40, 30));
+    platform::Guarded([&] { Activate(broken); });
+    ASSERT_EQ(boxes->TextsOf(platform::BoxKind::Error).size(), 1u);
+    EXPECT_TRUE(boxes->TextsOf(platform::BoxKind::Error)[0].contains(QString::fromStdString(broken)));
+}
+
+TEST_F(ActivationTest, DoubleClickShowsTheViewerCentredOnTopAndStretched) {
+    desktop->screen = QSize(1001, 801);
+    const std::string bmp = MakeBmp("blue.bmp", Qt::blue, {8, 4});
+    Activate(bmp);
+    Form6->move(5, 5);
+    Form6->resize(400, 300);
+    form->Image1DblClick();
+    EXPECT_TRUE(Form6->isVisible());
+    EXPECT_TRUE(Form6->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    const QSize outer = Form6->OuterSize();
+    EXPECT_EQ(Form6->pos(), QPoint((1001 - outer.width()) / 2, (801 - outer.height()) / 2));
+    EXPECT_EQ(Form6->Image1->geometry(), QRect(0, 0, outer.width() - 10, outer.height() - 30));
+    // The tiny picture fills the whole box, proportions not kept.
+    const QImage shot = Form6->Image1->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(shot.width() - 2, shot.height() - 2), QColor(Qt::blue));
+    EXPECT_EQ(shot.pixelColor(shot.width() - 2, 2), QColor(Qt::blue));
+    // Moved by the user, centred again by the next double-click.
+    Form6->move(0, 0);
+    form->Image1DblClick();
+    EXPECT_EQ(Form6->pos(), QPoint((1001 - outer.width()) / 2, (801 - outer.height()) / 2));
+    // The file is gone: the error is raised, the viewer stays where it is.
+    Form6->hide();
+    platform::DeleteFile(bmp);
+    EXPECT_THROW(form->Image1DblClick(), EInvalidGraphic);
+    EXPECT_FALSE(Form6->isVisible());
+    form->CheckListBox1->SetItemIndex(-1);
+    EXPECT_THROW(form->Image1DblClick(), Exception);
+}
+
+TEST_F(ActivationTest, PrintButtonPrintsTheWindowImageOnlyWhenConfirmed) {
+    Activate(MakeBmp("p.bmp", Qt::green));
+    form->Image1DblClick();
+    fakes->printing->confirm = false;
+    Form6->PrintBtn->click();
+    EXPECT_EQ(fakes->printing->dialogs, 1);
+    EXPECT_TRUE(fakes->printing->printed.empty());
+    fakes->printing->confirm = true;
+    Form6->PrintBtn->click();
+    ASSERT_EQ(fakes->printing->printed.size(), 1u);
+    const QImage& img = fakes->printing->printed[0];
+    EXPECT_EQ(img.size(), Form6->size() * Form6->devicePixelRatio());
+    EXPECT_EQ(img.pixelColor(img.width() / 2, img.height() / 2), QColor(Qt::green));
+    EXPECT_NE(img.pixelColor(16, 15), QColor(Qt::green));  // the print button is on the image
+}
+
+TEST_F(ActivationTest, VolumeBarsSendTheDeviceValue) {
+    EXPECT_EQ(player::VolumeValue(0, 0), 0x7F007F00u);
+    EXPECT_EQ(player::VolumeValue(127, 127), 0u);
+    EXPECT_TRUE(fakes->waveOut->values.empty());  // nothing applied at start-up
+    form->ScrollBar3->setValue(0);  // the both-bar at the top: all three there
+    EXPECT_EQ(form->ScrollBar1->value(), 0);
+    EXPECT_EQ(form->ScrollBar2->value(), 0);
+    EXPECT_EQ(fakes->waveOut->values, std::vector<std::uint32_t>{0x7F007F00u});
+    form->ScrollBar2->setValue(127);  // left bar at the bottom: right only
+    EXPECT_EQ(fakes->waveOut->Volume(), 0x7F000000u);
+    EXPECT_EQ(form->ScrollBar3->value(), 0);  // the both-bar stays
+    fakes->waveOut->values.clear();
+    form->ScrollBar3->setValue(64);
+    EXPECT_EQ(form->ScrollBar1->value(), 64);
+    EXPECT_EQ(form->ScrollBar2->value(), 64);
+    EXPECT_EQ(fakes->waveOut->values, std::vector<std::uint32_t>{0x3F003F00u});
+    form->ScrollBar1->setValue(127);
+    EXPECT_EQ(fakes->waveOut->Volume(), 0x3F00u);
+}
+
+}  // namespace
+
+namespace {
+
+// The real printing path to a PDF file, from the viewer's image.
+TEST_F(ActivationTest, ViewerPrintsToAPdfFile) {
+    platform::QtPrinting printing(QString::fromStdString(dir + "/pdf"));
+    // Never a real printer from a test: a PDF file whatever is installed.
+    printing.Printer().setOutputFormat(QPrinter::PdfFormat);
+    printing.Printer().setOutputFileName(QString::fromStdString(dir + "/out.pdf"));
+    Activate(MakeBmp("p.bmp", Qt::green));
+    form->Image1DblClick();
+    const QString where = printing.PrintImage(Form6->grab().toImage(), 96, 96);
+    EXPECT_TRUE(where.contains(QStringLiteral("out.pdf")));
+    const std::string pdf = ReadFile(dir + "/out.pdf");
+    EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
+    EXPECT_GT(pdf.size(), 1000u);
+}
+
+}  // namespace
