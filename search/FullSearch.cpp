@@ -37,7 +37,7 @@ public:
         : form_(form), progress_(progress), mask_(std::move(mask)), limit_(form.SearchLimit) {}
 
     void BeginMatchesPass(int folders) override {
-        form_.CheckListBox1->Repaint();
+        listDue_ = true;
         BeginPass(folders);
     }
     void MatchesFolder(int index, std::string_view folder) override {
@@ -60,8 +60,8 @@ public:
         }
     }
     void EndMatchesPass() override {
-        Paint(true);
-        form_.CheckListBox1->Repaint();
+        listDue_ = true;
+        Paint(false);
     }
     void BeginSubfolderPass(int folders) override { BeginPass(folders); }
     void SubfolderFolder(int index, std::string_view folder) override {
@@ -109,6 +109,10 @@ private:
         progress_.SetPosition(position_);
         form_.Label8->Repaint();
         countPainted_ = painted_;
+        if (listDue_) {
+            form_.CheckListBox1->Repaint();
+            listDue_ = false;
+        }
     }
 
     static constexpr Clock::duration kFrame = std::chrono::milliseconds(16);
@@ -119,6 +123,8 @@ private:
     int sinceQuestion_ = 0;
     std::string label_, shownLabel_ = "\x01";
     int maximum_ = 0, position_ = 0;
+    // The list is repainted at the start of a level and after its matches, in the next frame.
+    bool listDue_ = false;
     Clock::time_point painted_{}, countPainted_{};
 };
 
@@ -154,6 +160,7 @@ void TForm1::SpeedButton1Click() {
     Image1->show();
     Form4->SetText(QString());
     Form4->ShowWindow();
+
     SearchCancelled = 0;
     const std::vector<std::string> roots = platform::Current().drives->FixedDrives();
     const std::string mask = search::BoxText(*this);
@@ -162,6 +169,7 @@ void TForm1::SpeedButton1Click() {
     search::ProgressSink sink(*this, *Form4, mask);
     search::WalkEnd end = search::WalkLevels(roots, mask, *platform::Current().drives, sink);
     sink.Finish();
+
     if (end == search::WalkEnd::Interrupted) {
         interrupted();
         return;
