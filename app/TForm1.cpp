@@ -183,6 +183,19 @@ void TForm1::BuildControls() {
     click(Button1, &TForm1::Button1Click);
     CheckListBox1->OnClickCheck = [this] { CheckListBox1ClickCheck(); };
     WirePlayerControls();
+    click(SpeedButton1, &TForm1::SpeedButton1Click);
+    click(SpeedButton2, &TForm1::SpeedButton2Click);
+    click(CheckBox2, &TForm1::CheckBox2Click);
+    // A chosen item runs both extension handlers, the chosen-item one first; typing only the
+    // edited-text one. Text set by the program runs neither.
+    connect(ComboBox2, &QComboBox::activated, this, [this] {
+        platform::Guarded([this] {
+            ComboBox2Select();
+            ComboBox2Change();
+        });
+    });
+    connect(ComboBox2->lineEdit(), &QLineEdit::textEdited, this,
+            [this] { platform::Guarded([this] { ComboBox2Change(); }); });
 }
 
 QSize TForm1::OuterSize() const { return platform::OuterSizeOf(size()); }

@@ -7,6 +7,8 @@
 
 #include "platform/Services.h"
 
+#include "platform/Input.h"
+
 namespace platform {
 
 QSize QtDesktop::ScreenSize() {
@@ -14,7 +16,12 @@ QSize QtDesktop::ScreenSize() {
     return s ? s->geometry().size() : QSize(1024, 768);
 }
 
-QPoint QtDesktop::CursorPos() { return QCursor::pos(); }
+QPoint QtDesktop::CursorPos() {
+    // The X server's pointer, wherever it is; Qt's own idea of it where there is no X11.
+    QPoint p;
+    if (x11::QueryPointer(p)) return p;
+    return QCursor::pos();
+}
 
 QPoint CentredPosition(QSize screen, QSize window) {
     // C++ integer division truncates toward zero, as the design asks.

@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev libgl-dev
+  libx11-dev
   googletest libgtest-dev libgmock-dev
   fonts-ipafont-mincho fonts-ipafont-gothic
   xvfb xauth x11-utils xdotool imagemagick

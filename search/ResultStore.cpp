@@ -60,7 +60,8 @@ void WriteList(const std::string& path, int count, const std::function<std::stri
 }
 
 bool ContainsIgnoringAsciiCase(const std::string& line, const std::string& lowerKeyword) {
-    if (lowerKeyword.empty()) return true;
+    // An empty keyword is contained in nothing, so it selects no line.
+    if (lowerKeyword.empty()) return false;
     auto it = std::search(line.begin(), line.end(), lowerKeyword.begin(), lowerKeyword.end(),
                           [](char a, char b) {
                               if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');

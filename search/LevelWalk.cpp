@@ -1,0 +1,53 @@
+#include "search/LevelWalk.h"
+
+#include "platform/Finder.h"
+
+namespace search {
+
+WalkEnd WalkLevels(const std::vector<std::string>& roots, std::string_view mask, platform::Drives& drives,
+                   WalkSink& sink, int maxLevels) {
+    const platform::FileMask fileMask(mask);
+    PathList current, next;
+    for (const std::string& r : roots) current.Add(r);
+    // Per folder of the level: how many entries its listing returned (the subfolder pass
+    // repaints per entry).
+    std::vector<int> entryCounts;
+    std::string dir, path;
+    for (int level = 0; level < maxLevels; ++level) {
+        next.Clear();
+        entryCounts.clear();
+        const int folders = current.Count();
+        sink.BeginMatchesPass(folders);
+        for (int i = 0; i < folders; ++i) {
+            const std::string_view folder = current.At(i);
+            sink.MatchesFolder(i, folder);
+            dir.assign(folder);
+            path.assign(folder);
+            bool cancelled = false;
+            int entries = 0;
+            drives.ReadFolder(dir, [&](std::string_view name, platform::EntryType type) {
+                ++entries;
+                if (name.find('.') == std::string_view::npos) next.Add(folder, name, "/");
+                if (cancelled || type != platform::EntryType::File || !fileMask.Matches(name)) return;
+                path.resize(folder.size());
+                path.append(name);
+                sink.Match(path);
+                if (sink.Cancelled()) cancelled = true;
+            });
+            entryCounts.push_back(entries);
+            if (cancelled || sink.Cancelled()) return WalkEnd::Interrupted;
+        }
+        sink.EndMatchesPass();
+        sink.BeginSubfolderPass(folders);
+        for (int i = 0; i < folders; ++i) {
+            sink.SubfolderFolder(i, current.At(i));
+            sink.SubfolderEntries(entryCounts[static_cast<size_t>(i)]);
+            if (sink.Cancelled()) return WalkEnd::Interrupted;
+        }
+        if (next.Count() == 0) return WalkEnd::Completed;
+        current.Swap(next);
+    }
+    return WalkEnd::Interrupted;
+}
+
+}  // namespace search

@@ -1,0 +1,75 @@
+#pragma once
+// The full search's walk of the drives, level by level: all roots, then every folder one
+// level below them, and so on. Plain C++; what the user sees goes through the sink.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Drives.h"
+
+namespace search {
+
+// A list of folder paths kept as bytes in one buffer: tens of thousands of folders per
+// level cost one allocation, not one each.
+class PathList {
+public:
+    int Count() const { return static_cast<int>(ends_.size()); }
+    std::string_view At(int i) const {
+        size_t begin = i == 0 ? 0 : ends_[static_cast<size_t>(i) - 1];
+        return std::string_view(bytes_).substr(begin, ends_[static_cast<size_t>(i)] - begin);
+    }
+    void Add(std::string_view a, std::string_view b = {}, std::string_view c = {}) {
+        bytes_.append(a).append(b).append(c);
+        ends_.push_back(bytes_.size());
+    }
+    void Clear() {
+        bytes_.clear();
+        ends_.clear();
+    }
+    void Swap(PathList& other) {
+        bytes_.swap(other.bytes_);
+        ends_.swap(other.ends_);
+    }
+
+private:
+    std::string bytes_;
+    std::vector<size_t> ends_;
+};
+
+// What the walk reports, in the order the user sees it.
+class WalkSink {
+public:
+    virtual ~WalkSink() = default;
+    // A pass over the `folders` folders of the present level begins.
+    virtual void BeginMatchesPass(int folders) = 0;
+    // Folder `index` of the matches pass (its path, ending with the separator).
+    virtual void MatchesFolder(int index, std::string_view folder) = 0;
+    // One match: the full path of a file.
+    virtual void Match(std::string_view path) = 0;
+    virtual void EndMatchesPass() = 0;
+    virtual void BeginSubfolderPass(int folders) = 0;
+    virtual void SubfolderFolder(int index, std::string_view folder) = 0;
+    // `entries` entries of the folder have been looked at.
+    virtual void SubfolderEntries(int entries) = 0;
+    // True when the walk is to stop.
+    virtual bool Cancelled() = 0;
+};
+
+enum class WalkEnd { Completed, Interrupted };
+
+// Levels searched at most, the roots included.
+inline constexpr int kMaxLevels = 17;
+
+// Walks from `roots` (each ending with the separator), listing the plain files that match
+// `mask` level by level, and folder by folder in the order they were found. Only names
+// without a "." are walked into: a folder with a dot in its name is not entered, and a
+// plain file without one is taken along like a folder (reading it later gives nothing).
+// Ends as interrupted when folders remain below the deepest level or the sink cancels.
+//
+// Each folder is read once: its matches and its walkable names are both taken from that
+// one read, and the subfolder pass is then replayed from what was kept.
+WalkEnd WalkLevels(const std::vector<std::string>& roots, std::string_view mask, platform::Drives& drives,
+                   WalkSink& sink, int maxLevels = kMaxLevels);
+
+}  // namespace search

@@ -1,0 +1,23 @@
+#pragma once
+// Helpers the search handlers share.
+#include <QString>
+#include <string>
+
+class TForm1;
+
+namespace search {
+
+// True while a full search runs on any window, its questions and closing messages
+// included: the automatic step must not start a second one inside those boxes.
+bool FullSearchRunning();
+
+// The extension box's text as bytes.
+std::string BoxText(const TForm1& form);
+
+// The 15 patterns of the automatic search, in order.
+inline constexpr const char* kAutoPatterns[] = {"*.BMP", "*.ICO", "*.WMP", "*.EMF", "*.GIF",
+                                                "*.JPG", "*.XLS", "*.DOC", "*.MPG", "*.DAT",
+                                                "*.MOV", "*.AVI", "*.MID", "*.MP3", "*.WAV"};
+inline constexpr int kAutoPatternCount = 15;
+
+}  // namespace search
