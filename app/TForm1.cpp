@@ -107,6 +107,9 @@ void TForm1::BuildControls() {
     ComboBox2->lineEdit()->setTextMargins(-1, 0, -2, 0);
     CheckBox2 = Place(new QCheckBox(QStringLiteral("アイドル状態でファイルを自動検索"), this), 146, 68, 205, 17);
     ComboBox3 = Place(new QComboBox(this), 356, 65, 153);
+    // Editable: a typed delay that is no item counts as index -1.
+    ComboBox3->setEditable(true);
+    ComboBox3->setInsertPolicy(QComboBox::NoInsert);
     ComboBox3->setEnabled(false);
     Label11 = Place(new TLabel(QStringLiteral("*  "), this), 8, 96);
     Label10 = Place(new TLabel(QString(), this), 24, 96);

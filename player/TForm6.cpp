@@ -33,7 +33,7 @@ TForm6::TForm6(QWidget* parent) : QWidget(parent, Qt::Window) {
     // Secondary windows only hide; the program ends with the main window alone.
     setAttribute(Qt::WA_QuitOnClose, false);
     setFont(platform::DesignFont(platform::kFontPMincho, 12));
-    resize(733 - kFrameWidth, 510 - kFrameHeight);
+    resize(platform::ClientSizeOf({733, 510}));
     Image1 = new TImage(this);
     Image1->setGeometry(0, 0, 689, 457);
     PrintBtn = new QToolButton(this);
@@ -49,7 +49,7 @@ TForm6::TForm6(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 void TForm6::FormCreate() {
-    move(platform::CentredPosition(platform::Current().desktop->ScreenSize(), OuterSize()));
+    platform::CentreWindow(this);
 }
 
 void TForm6::resizeEvent(QResizeEvent*) {

@@ -3,17 +3,17 @@
 #include <QToolButton>
 #include <QWidget>
 
+#include "platform/Desktop.h"
+
 #include "player/PictureBox.h"
 
 class TForm6 : public QWidget {
     Q_OBJECT
 public:
     // The frame around the client area, as on the main window.
-    static constexpr int kFrameWidth = 6;
-    static constexpr int kFrameHeight = 27;
 
     explicit TForm6(QWidget* parent = nullptr);
-    QSize OuterSize() const { return {width() + kFrameWidth, height() + kFrameHeight}; }
+    QSize OuterSize() const { return platform::OuterSizeOf(size()); }
 
     TImage* Image1;
     QToolButton* PrintBtn;
