@@ -173,6 +173,7 @@ void TForm1::BuildControls() {
     click(SpeedButton6, &TForm1::SpeedButton6Click);
     click(Button1, &TForm1::Button1Click);
     CheckListBox1->OnClickCheck = [this] { CheckListBox1ClickCheck(); };
+    CreateFtpClient();
 }
 
 QSize TForm1::OuterSize() const { return {width() + kFrameWidth, height() + kFrameHeight}; }
