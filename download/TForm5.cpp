@@ -1,6 +1,7 @@
 #include "download/TForm5.h"
 
 #include <QCloseEvent>
+#include <QTextCursor>
 #include <QStyledItemDelegate>
 
 #include "app/Forms.h"
@@ -160,7 +161,12 @@ void TForm5::FormCreate() {
     move(platform::CentredPosition(platform::Current().desktop->ScreenSize(), QSize(kOuterWidth, kOuterHeight)));
 }
 
-void TForm5::AddMemoLine(const QString& line) { Memo1->appendPlainText(line); }
+void TForm5::AddMemoLine(const QString& line) {
+    // Below the last line, which at first is the memo's one empty line.
+    QTextCursor end(Memo1->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(QLatin1Char('\n') + line);
+}
 
 bool TForm5::Obtained(int index) const {
     if (!Form1 || index < 0 || index >= static_cast<int>(Form1->CatalogueFiles.size())) return false;

@@ -9,6 +9,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick
   vsftpd python3 python3-pyftpdlib curl
   clang libclang-rt-14-dev
+  ffmpeg
 )
 missing=()
 for p in "${packages[@]}"; do
