@@ -85,7 +85,7 @@ def generate(root, count, song_mb):
     lines = [MESSAGE]
     if count:
         for i in range(count):
-            name = "曲%02d.wav" % (i + 1)
+            name = "bgm%02d.wav" % (i + 1)
             write_big_wav(os.path.join(root, name), song_mb * 1024 * 1024)
             lines += [name, display_line("ベンチマーク曲 %d" % (i + 1), "館長", "2004/01/01")]
     else:
