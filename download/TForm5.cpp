@@ -111,11 +111,11 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     CheckListBox1->setFont(platform::DesignFont(platform::kFontMincho, 12));
     CheckListBox1->setAccessibleName(Utf8("演奏リスト"));
 
-    GroupBox1 = Place(new QGroupBox(Utf8("▼入手したい曲を選択"), this), 8, 476, 252, 100);
+    GroupBox1 = Place(new QGroupBox(Utf8("▼入手したい曲を選択"), this), 8, 476, 226, 100);
     GroupBox1->setAccessibleName(GroupBox1->title());
-    Label1 = Place(MakeLabel(Utf8("↑聴きたい項目にチェックし、"), GroupBox1), 8, 16, 236, 14);
-    Label3 = Place(MakeLabel(Utf8("Downloadボタンを押してください"), GroupBox1), 8, 30, 236, 14);
-    Button1 = Place(MakeButton(QStringLiteral("DOWNLOAD"), GroupBox1), 8, 46, 100, 24);
+    Label1 = Place(MakeLabel(Utf8("↑聴きたい項目にチェックし、"), GroupBox1), 6, 16, 216, 14);
+    Label3 = Place(MakeLabel(Utf8("Downloadボタンを押してください"), GroupBox1), 6, 30, 216, 14);
+    Button1 = Place(MakeButton(QStringLiteral("DOWNLOAD"), GroupBox1), 6, 46, 92, 24);
     Button1->setToolTip(Utf8("チェックのつけたものをダウンロードしつつ演奏します　中止は、DONWLOAD/CANCELボタンを押下します"));
     {
         QFont f = font();
@@ -123,13 +123,13 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
         f.setUnderline(true);
         Button1->setFont(f);
     }
-    Button2 = Place(MakeButton(Utf8("全てﾁｪｯｸ"), GroupBox1), 112, 46, 64, 24);
-    Button3 = Place(MakeButton(Utf8("全て解除"), GroupBox1), 180, 46, 64, 24);
-    Button5 = Place(MakeButton(Utf8("入手済み曲のチェックをはずす"), GroupBox1), 8, 72, 236, 24);
+    Button2 = Place(MakeButton(Utf8("全てﾁｪｯｸ"), GroupBox1), 102, 46, 58, 24);
+    Button3 = Place(MakeButton(Utf8("全て解除"), GroupBox1), 164, 46, 58, 24);
+    Button5 = Place(MakeButton(Utf8("入手済み曲のチェックをはずす"), GroupBox1), 6, 72, 216, 24);
 
-    GroupBox2 = Place(new QGroupBox(Utf8("▼全てを入手しつつ自動連続演奏"), this), 264, 476, 184, 100);
+    GroupBox2 = Place(new QGroupBox(Utf8("▼全てを入手しつつ自動連続演奏"), this), 238, 476, 214, 100);
     GroupBox2->setAccessibleName(GroupBox2->title());
-    Button4 = Place(MakeButton(Utf8("全てを入手しBGM連続演奏"), GroupBox2), 8, 20, 168, 44);
+    Button4 = Place(MakeButton(Utf8("全てを入手しBGM連続演奏"), GroupBox2), 8, 20, 198, 44);
     Button4->setToolTip(Utf8("演奏リストにある曲を順番にダウンロードしつつ、連続演奏を開始します。"
                              "ダウンロードを中止するには、▼入手したい曲を選択のDOWNLOAD/CANCELボタンを押します"));
     {
@@ -141,7 +141,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
         p.setColor(QPalette::ButtonText, QColor(0x80, 0, 0));  // maroon
         Button4->setPalette(p);
     }
-    CheckBox1 = Place(new QCheckBox(Utf8("入手済み曲は、ダウンロードしない"), GroupBox2), 8, 70, 172, 20);
+    CheckBox1 = Place(new QCheckBox(Utf8("入手済み曲は、ダウンロードしない"), GroupBox2), 4, 70, 208, 20);
     CheckBox1->setAccessibleName(CheckBox1->text());
     CheckBox1->setChecked(true);
 

@@ -13,7 +13,7 @@ if [ -z "${TESSALY_SITE:-}" ]; then
   site_out=$(mktemp)
   /usr/bin/python3 scripts/demo-site.py --root "$PWD/out/demo-site" >"$site_out" 2>"$site_out.err" &
   site_pid=$!
-  trap 'kill "$site_pid" 2>/dev/null; wait "$site_pid" 2>/dev/null; rm -f "$site_out" "$site_out.err"' EXIT
+  trap 'kill "$site_pid" 2>/dev/null; wait "$site_pid" 2>/dev/null || true; rm -f "$site_out" "$site_out.err"' EXIT
   for _ in $(seq 100); do grep -q '^PORT ' "$site_out" && break; sleep 0.1; done
   if grep -q '^PORT ' "$site_out"; then
     export TESSALY_SITE="127.0.0.1:$(awk '/^PORT /{print $2}' "$site_out")"
@@ -25,8 +25,9 @@ if [ -z "${TESSALY_SITE:-}" ]; then
 fi
 
 if [ -n "${DISPLAY:-}" ]; then
-  ./build/tessaly
-  exit
+  status=0
+  ./build/tessaly || status=$?
+  exit "$status"
 fi
 out="$PWD/out/screenshots"
 rm -rf "$out"
