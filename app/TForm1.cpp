@@ -199,6 +199,7 @@ void TForm1::BuildControls() {
     });
     connect(ComboBox2->lineEdit(), &QLineEdit::textEdited, this,
             [this] { platform::Guarded([this] { ComboBox2Change(); }); });
+    CreateFtpClient();
 }
 
 QSize TForm1::OuterSize() const { return platform::OuterSizeOf(size()); }

@@ -15,14 +15,20 @@
 #include <string>
 #include <vector>
 #include <array>
+#include <functional>
+#include <cstdint>
 
 #include "app/CheckListBox.h"
 #include "app/Controls.h"
 #include "platform/Desktop.h"
+#include "net/Parsing.h"
 #include "player/MediaPlayerControl.h"
 
 class QCheckBox;
+class QCloseEvent;
 class QFrame;
+class TBlockingSocket;
+class TFtpClient;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -156,6 +162,29 @@ public:
     void FormCloseQuery();
     void Button6Click();  // autostart offer
 
+    // The FTP client of the catalogue fetch and the download queue, and its events.
+    TFtpClient* FtpClient1 = nullptr;
+    void FtpClient1Connect(TBlockingSocket* Sender);
+    void FtpClient1Disconnect(TBlockingSocket* Sender);
+    void FtpClient1Error(TBlockingSocket* Sender, std::uint16_t Errno, const std::string& Errmsg);
+    void FtpClient1Failure(bool& Handled, net::TCmdType Trans_Type);
+    void FtpClient1Success(net::TCmdType Trans_Type);
+    void FtpClient1Status(TBlockingSocket* Sender, const std::string& Status);
+    void FtpClient1PacketRecvd(TBlockingSocket* Sender);
+    void FtpClient1TransactionStart(TBlockingSocket* Sender);
+    void FtpClient1TransactionStop(TBlockingSocket* Sender);
+    // Depth of Connect/Download calls of the handlers above still running on FtpClient1:
+    // ticks and clicks that run inside such a wait must not start another or disconnect.
+    int ClientBusy = 0;
+    // The running song was cancelled: what it still reports no longer moves the queue.
+    bool TransferOrphaned = false;
+    // Outcome of the song in flight, for its completion: the server confirmed it, and the
+    // size it announced.
+    bool SongConfirmed = false;
+    std::int64_t SongAnnounced = 0;
+    // Ends the process after the close handler; tests replace it.
+    std::function<void(int)> ExitProcess;
+
     // ---- timers; filled by the subsystems that own them ----
     void Timer1Timer();
     void Timer2Timer();
@@ -165,10 +194,12 @@ public:
     void Timer6Timer();
 
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
     void BuildControls();
+    void CreateFtpClient();
 };

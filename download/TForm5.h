@@ -1,10 +1,71 @@
 #pragma once
-// The download list window: the music site's songs to pick from.
+// The download list window: the music site's songs to pick from, and the run toggle.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QWidget>
+#include <string>
+
+// The song list: one display line and one check mark per catalogue song.
+class TSongList : public QListWidget {
+    Q_OBJECT
+public:
+    explicit TSongList(QWidget* parent = nullptr);
+    int Count() const { return count(); }
+    void Add(const QString& line);  // unchecked
+    void Clear() { clear(); }
+    QString Text(int i) const;
+    bool Checked(int i) const;
+    void SetChecked(int i, bool checked);
+    int ItemIndex() const { return currentRow(); }
+    void SetItemIndex(int i) { setCurrentRow(i); }
+};
 
 class TForm5 : public QWidget {
     Q_OBJECT
 public:
     explicit TForm5(QWidget* parent = nullptr);
     void FormCreate();
+
+    QLabel* Label4;
+    QLabel* Label5;
+    QPlainTextEdit* Memo1;
+    QLabel* Label6;
+    QLabel* Label2;
+    TSongList* CheckListBox1;
+    QGroupBox* GroupBox1;
+    QLabel* Label1;
+    QLabel* Label3;
+    QPushButton* Button1;
+    QPushButton* Button2;
+    QPushButton* Button3;
+    QPushButton* Button5;
+    QGroupBox* GroupBox2;
+    QPushButton* Button4;
+    QCheckBox* CheckBox1;
+
+    void Button1Click();  // DOWNLOAD / CANCEL
+    void Button2Click();  // check all
+    void Button3Click();  // uncheck all
+    void Button4Click();  // take everything, with continuous play
+    void Button5Click();  // uncheck the songs already obtained
+    void FormCloseQuery();
+
+    // A song whose file is already in the working folder.
+    bool Obtained(int index) const;
+    // Appends a line to the memo.
+    void AddMemoLine(const QString& line);
+    // The run toggle and the five run controls: released (idle) or held (downloading).
+    void Release();
+    void Hold();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void StartRun();
+    void CancelRun();
 };

@@ -1,0 +1,195 @@
+// The whole download queue against the demo music site on loopback: 20 songs of 50 MB
+// with continuous play on (fake media device), beside curl fetching the same files one
+// connection each, alternating over several rounds.
+//
+//   download_queue <site host:port> <site folder> [rounds]
+//
+// Prints per round the time spent in the transfers (connect, log-in and download of each
+// song) and curl's, the rest of the run and its Timer6 ticks, the longest gap between two
+// event-loop turns, and the CPU share while the run waits between songs.
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/Forms.h"
+#include "app/TForm1.h"
+#include "download/TForm5.h"
+#include "platform/Files.h"
+#include "platform/Fonts.h"
+#include "platform/Services.h"
+
+namespace {
+
+double CpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+double Now() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+struct QueueResult {
+    double transfers = 0, wall = 0, maxGapMs = 0, idleCpu = 0, idleWall = 0;
+    int ticks = 0, songs = 0;
+};
+
+QueueResult RunQueue(const std::string& work) {
+    QueueResult r;
+    TForm1* form = Form1;
+    form->CheckListBox1->Clear();
+    auto* boxes = static_cast<platform::FakeMessageBoxes*>(platform::Current().boxes.get());
+    boxes->fallback = platform::BoxAnswer::Yes;
+
+    // Catalogue first, then the whole list with continuous play.
+    form->Button2->setEnabled(true);
+    form->Button2Click();
+    form->Timer5Timer();
+    if (form->AutoPlay) form->SpeedButton5Click();
+
+    // Wrap the tick to time the start-song ticks (they hold the transfer) and count ticks.
+    auto original = form->Timer6->OnTimer;
+    double transferStart = 0;
+    form->Timer6->OnTimer = [&, original] {
+        ++r.ticks;
+        bool starting = form->DownloadState == 2 && form->ClientBusy == 0;
+        double t0 = Now();
+        original();
+        if (starting && form->DownloadIndex < Form5->CheckListBox1->Count()) {
+            r.transfers += Now() - t0;
+            ++r.songs;
+        }
+        (void)transferStart;
+    };
+
+    // Event-loop probe: the longest gap between two turns, and CPU while no song is in flight.
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    double last = Now(), idleCpu0 = 0, idleWall0 = 0;
+    bool idle = false;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        double now = Now();
+        r.maxGapMs = std::max(r.maxGapMs, (now - last) * 1000 - probe.interval());
+        last = now;
+        bool nowIdle = form->ClientBusy == 0;
+        if (nowIdle && !idle) {
+            idleCpu0 = CpuSeconds();
+            idleWall0 = now;
+        } else if (!nowIdle && idle) {
+            r.idleCpu += CpuSeconds() - idleCpu0;
+            r.idleWall += now - idleWall0;
+        }
+        idle = nowIdle;
+    });
+    QEventLoop loop;
+    QTimer done;
+    QObject::connect(&done, &QTimer::timeout, [&] {
+        if (!form->Timer6->Enabled()) loop.quit();
+    });
+    double start = Now();
+    Form5->Button4Click();
+    last = Now();
+    probe.start(10);
+    done.start(50);
+    loop.exec();
+    probe.stop();
+    if (idle) {
+        r.idleCpu += CpuSeconds() - idleCpu0;
+        r.idleWall += Now() - idleWall0;
+    }
+    r.wall = Now() - start;
+    form->Timer6->OnTimer = original;
+    for (int i = 0; i < Form5->CheckListBox1->Count(); ++i)
+        if (Form5->CheckListBox1->Checked(i)) std::printf("  song %d was not fetched\n", i + 1);
+    std::filesystem::remove_all(work + "/songs-done");
+    for (auto& e : std::filesystem::directory_iterator(work))
+        if (e.path().extension() == ".wav") std::filesystem::remove(e.path());
+    return r;
+}
+
+double RunCurl(const std::string& site, const std::string& work, int songs) {
+    std::string out = work + "/curl";
+    std::filesystem::create_directories(out);
+    double t0 = Now();
+    for (int i = 1; i <= songs; ++i) {
+        char cmd[512];
+        std::snprintf(cmd, sizeof cmd, "curl -s -S --user milfon:kdr1040song ftp://%s/bgm%02d.wav -o %s/bgm%02d.wav",
+                      site.c_str(), i, out.c_str(), i);
+        if (std::system(cmd) != 0) std::printf("  curl failed for song %d\n", i);
+    }
+    double t = Now() - t0;
+    std::filesystem::remove_all(out);
+    return t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s host:port site-folder [rounds]\n", argv[0]);
+        return 2;
+    }
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::string site = argv[1];
+    const int rounds = argc > 3 ? std::atoi(argv[3]) : 3;
+    setenv("TESSALY_SITE", site.c_str(), 1);
+    QApplication app(argc, argv);
+    platform::InstallFontSubstitutes();
+    QTemporaryDir tmp(QString::fromStdString(std::string(argv[2]) + "/../bench-work-XXXXXX"));
+    std::string work = tmp.path().toStdString();
+    platform::SetCurrentDir(work);
+    platform::Services& s = platform::Current();
+    s.boxes = std::make_unique<platform::FakeMessageBoxes>();
+    s.desktop = std::make_unique<platform::FakeDesktop>();
+    s.media = std::make_unique<platform::FakeMediaDevice>();
+    s.waveOut = std::make_unique<platform::FakeWaveOut>();
+    s.registry = std::make_unique<platform::FileRegistry>(work + "/config", work + "/autostart", "tessaly");
+    ApplicationWindows windows;
+
+    std::vector<double> ratios;
+    for (int round = 1; round <= rounds; ++round) {
+        QueueResult q;
+        double curl = 0;
+        if (round % 2) {
+            q = RunQueue(work);
+            curl = RunCurl(site, work, q.songs);
+        } else {
+            curl = RunCurl(site, work, 20);
+            q = RunQueue(work);
+        }
+        double ratio = curl / q.transfers;
+        ratios.push_back(ratio);
+        double rest = q.wall - q.transfers;
+        // Each song: the tick that starts it, then the tick that completes it; one more tick
+        // finds the end of the list. Each waits up to one 2-second interval.
+        double bound = (2.0 * q.songs + 1) * 2.0 + 0.5;
+        std::printf("round %d: %d songs, transfers %.2f s (%.0f MB/s), curl %.2f s (%.0f MB/s), speed ratio %.2f\n",
+                    round, q.songs, q.transfers, q.songs * 50 / q.transfers, curl, q.songs * 50 / curl, ratio);
+        std::printf("  rest of the run %.1f s, %d ticks (%.2f per song); bound %.1f s: %s\n", rest, q.ticks,
+                    q.songs ? double(q.ticks) / q.songs : 0.0, bound, rest <= bound ? "ok" : "EXCEEDED");
+        std::printf("  longest event-loop gap %.1f ms (%s); CPU between songs %.2f%% of %.1f s\n", q.maxGapMs,
+                    q.maxGapMs < 50 ? "ok" : "OVER 50 ms", q.idleWall > 0 ? 100 * q.idleCpu / q.idleWall : 0.0,
+                    q.idleWall);
+        std::fflush(stdout);
+    }
+    std::printf("median speed ratio (curl time / transfer time, >= 1 means at least as fast): %.2f\n", Median(ratios));
+    return 0;
+}

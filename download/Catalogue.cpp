@@ -1,0 +1,105 @@
+#include "download/Catalogue.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "search/ResultStore.h"
+
+namespace download {
+namespace {
+
+// One conversion with iconv; on an invalid sequence `bad` is appended and the byte skipped.
+bool Convert(const char* to, const char* from, const std::string& in, std::string& out, const std::string& bad) {
+    out.clear();
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        out = in;
+        return false;
+    }
+    bool clean = true;
+    std::string buffer(in.size() * 4 + 16, '\0');
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    while (srcLeft > 0) {
+        char* dst = buffer.data();
+        size_t dstLeft = buffer.size();
+        size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+        out.append(buffer.data(), static_cast<size_t>(dst - buffer.data()));
+        if (rc != static_cast<size_t>(-1)) continue;
+        if (errno == E2BIG) continue;
+        // EILSEQ or EINVAL (a lead byte at the end): mark and step over one byte.
+        clean = false;
+        out += bad;
+        ++src;
+        --srcLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    iconv_close(cd);
+    return clean;
+}
+
+bool IsSjisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+}  // namespace
+
+std::string DecodeSjis(const std::string& bytes, bool* ok) {
+    std::string out;
+    bool clean = Convert("UTF-8", "CP932", bytes, out, "\xEF\xBF\xBD");
+    if (ok) *ok = clean;
+    return out;
+}
+
+bool EncodeSjis(const std::string& utf8, std::string& out) { return Convert("CP932", "UTF-8", utf8, out, "?"); }
+
+Catalogue ParseCatalogue(const std::vector<std::string>& lines, int capacity) {
+    Catalogue c;
+    size_t k = 0;
+    auto next = [&]() -> std::string { return k < lines.size() ? lines[k++] : std::string(); };
+    c.message = DecodeSjis(next());
+    do {
+        Song s;
+        s.file = next();
+        s.display = DecodeSjis(next());
+        if (static_cast<int>(c.songs.size()) < capacity)
+            c.songs.push_back(std::move(s));
+        else
+            ++c.dropped;
+    } while (k < lines.size());
+    return c;
+}
+
+std::optional<std::string> SongNameProblem(const std::string& serverName) {
+    if (serverName.empty()) return std::string("ファイル名がありません");
+    for (unsigned char c : serverName) {
+        if (c == '\r' || c == '\n') return std::string("ファイル名に改行が含まれています");
+        if (c < 0x20 || c == 0x7F) return std::string("ファイル名に制御文字が含まれています");
+    }
+    // Trail bytes of double-byte characters may equal '\\' or '/', so the separators are
+    // looked for character by character.
+    for (size_t i = 0; i < serverName.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(serverName[i]);
+        if (IsSjisLead(c)) {
+            ++i;
+            continue;
+        }
+        if (c == '/' || c == '\\') return std::string("ファイル名にパス区切りが含まれています");
+    }
+    bool clean = false;
+    std::string local = DecodeSjis(serverName, &clean);
+    if (!clean) return std::string("ファイル名の文字コードが不正です");
+    if (local.size() >= 2 && local[1] == ':' &&
+        ((local[0] >= 'A' && local[0] <= 'Z') || (local[0] >= 'a' && local[0] <= 'z')))
+        return std::string("ファイル名がドライブから始まっています");
+    if (local == "." || local == "..") return std::string("ファイル名が親フォルダを指しています");
+    // The program's own files in the working folder are never overwritten by a song.
+    std::string upper = store::UpperAscii(local);
+    if (upper == "TEMP" || upper == "HEADER.TXT" || upper == "CHGCMD.TXT" || upper.rfind("SEARCHVIEW", 0) == 0)
+        return std::string("ファイル名がこのソフトのファイルと重なります");
+    return std::nullopt;
+}
+
+std::string LocalName(const std::string& serverName) { return DecodeSjis(serverName); }
+
+}  // namespace download

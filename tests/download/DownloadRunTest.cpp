@@ -1,0 +1,364 @@
+// Catalogue fetch and download runs against the demo site on loopback, through the
+// windows' handlers, with the ticks called directly.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <QTimer>
+#include <algorithm>
+#include <memory>
+
+#include "Fixtures.h"
+#include "download/Catalogue.h"
+#include "download/SiteServer.h"
+#include "download/TForm5.h"
+#include "net/FtpClient.h"
+#include "platform/Guard.h"
+
+using platform::BoxAnswer;
+using platform::BoxKind;
+
+namespace {
+
+std::string Sjis(const std::string& utf8) {
+    std::string out;
+    download::EncodeSjis(utf8, out);
+    return out;
+}
+
+std::string SongBytes(int seed, size_t size) {
+    std::string s(size, '\0');
+    uint32_t x = 2654435761u * static_cast<uint32_t>(seed + 1);
+    for (auto& c : s) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    return s;
+}
+
+long long SizeOf(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+}  // namespace
+
+class DownloadRun : public MainWindowFixture {
+protected:
+    struct Entry {
+        std::string name;  // catalogue bytes (Shift-JIS)
+        std::string display;
+        std::string content;  // served when not empty
+    };
+
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        site = dir + "/site";
+        mkdir(site.c_str(), 0755);
+        log = dir + "/commands.log";
+    }
+    void TearDown() override {
+        server.reset();
+        MainWindowFixture::TearDown();
+    }
+
+    void Serve(const std::vector<Entry>& entries, const std::vector<std::string>& extra = {}) {
+        std::string header = Sjis("館長からの一言です") + "\r\n";
+        for (const auto& e : entries) {
+            header += e.name + "\r\n" + Sjis(e.display) + "\r\n";
+            if (!e.content.empty()) WriteFile(site + "/" + download::LocalName(e.name), e.content);
+        }
+        WriteFile(site + "/header.txt", header);
+        entries_ = entries;
+        server = std::make_unique<testsite::SiteServer>(site, log, extra);
+    }
+
+    void Fetch() {
+        boxes->answers.push_back(BoxAnswer::Yes);
+        form->Button2Click();
+        form->Timer5Timer();
+    }
+
+    // Ticks of Timer6 until the run is over; the status text after each tick.
+    std::vector<QString> RunTicks() {
+        std::vector<QString> statuses;
+        for (int i = 0; i < 400 && form->Timer6->Enabled(); ++i) {
+            form->Timer6Timer();
+            statuses.push_back(form->StatusBar1->SimpleText());
+        }
+        return statuses;
+    }
+
+    void StartAll() {
+        boxes->answers.push_back(BoxAnswer::Yes);
+        Form5->Button4Click();
+    }
+
+    int Count(const std::string& prefix) const {
+        auto cmds = server->Commands();
+        return static_cast<int>(std::count_if(cmds.begin(), cmds.end(),
+                                              [&](const std::string& c) { return c.rfind(prefix, 0) == 0; }));
+    }
+
+    std::vector<std::string> LogLines() const {
+        std::vector<std::string> out;
+        platform::ReadTextLines(Path("SearchView.dwn"), [&](const std::string& l) { out.push_back(l); });
+        return out;
+    }
+
+    std::string site, log;
+    std::vector<Entry> entries_;
+    std::unique_ptr<testsite::SiteServer> server;
+};
+
+TEST_F(DownloadRun, FetchThenRunOfAllSongs) {
+    Serve({{Sjis("春の小川.wav"), "春の小川", SongBytes(1, 300000)},
+           {Sjis("ソナタ.mp3"), "ソナタ", SongBytes(2, 1)},
+           {"plain.wav", "plain", SongBytes(3, 70000)}});
+    Fetch();
+    EXPECT_TRUE(Form5->isVisible());
+    ASSERT_EQ(Form5->CheckListBox1->Count(), 3);
+    EXPECT_EQ(Form5->CheckListBox1->Text(0), QStringLiteral("春の小川"));
+    EXPECT_EQ(Form5->Memo1->toPlainText(), QStringLiteral("\n館長からの一言です"));
+    EXPECT_EQ(form->CatalogueFiles[1], Sjis("ソナタ.mp3"));
+    EXPECT_FALSE(form->FtpClient1->Connected());
+    EXPECT_FALSE(form->Timer5->Enabled());
+    EXPECT_EQ(form->StatusBar1->SimpleText(), QString());
+
+    StartAll();
+    EXPECT_EQ(form->AutoPlay, 1);
+    EXPECT_TRUE(form->Timer1->Enabled());
+    // The first song joins the main list for continuous play while the others still wait.
+    for (int i = 0; i < 10 && form->CheckListBox1->Count() == 0; ++i) form->Timer6Timer();
+    ASSERT_EQ(Entries(), std::vector<std::string>{Path("春の小川.wav")});
+    EXPECT_TRUE(form->Timer6->Enabled());
+    EXPECT_TRUE(Form5->CheckListBox1->Checked(2));
+
+    RunTicks();
+    EXPECT_FALSE(form->Timer6->Enabled());
+    EXPECT_EQ(Entries(), (std::vector<std::string>{Path("春の小川.wav"), Path("ソナタ.mp3"), Path("plain.wav")}));
+    EXPECT_EQ(form->Label8->text(), QStringLiteral("リスト数3"));
+    EXPECT_EQ(LogLines(), Entries());
+    for (const auto& e : entries_) EXPECT_EQ(ReadFile(Path(download::LocalName(e.name))), e.content);
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(Form5->CheckListBox1->Checked(i));
+    EXPECT_EQ(form->DownloadIndex, 3);
+    EXPECT_EQ(form->DownloadState, -1);
+    EXPECT_FALSE(form->FtpClient1->Connected());
+    EXPECT_EQ(Form5->Button1->text(), QStringLiteral("DOWNLOAD"));
+    EXPECT_EQ(Count("USER "), 4);  // one connection for the catalogue, one per song
+
+    // A second fetch replaces the list but adds its message below the first.
+    Fetch();
+    EXPECT_EQ(Form5->CheckListBox1->Count(), 3);
+    EXPECT_EQ(Form5->Memo1->toPlainText(), QStringLiteral("\n館長からの一言です\n館長からの一言です"));
+}
+
+TEST_F(DownloadRun, TickBetweenTheTwoEndReportsCompletesTheSongOnce) {
+    Serve({{"a.wav", "a", SongBytes(1, 50000)}, {"b.wav", "b", SongBytes(2, 50000)}});
+    Fetch();
+    // A tick falls between the report after the data and the one after the final reply.
+    auto original = form->FtpClient1->OnTransactionStop;
+    int stops = 0;
+    form->FtpClient1->OnTransactionStop = [&, original](TBlockingSocket* s) {
+        original(s);
+        if (++stops % 2 == 1) form->Timer6Timer();
+    };
+    StartAll();
+    RunTicks();
+    EXPECT_EQ(stops, 4);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{Path("a.wav"), Path("b.wav")}));
+    EXPECT_EQ(LogLines().size(), 2u);
+    EXPECT_EQ(Count("QUIT"), 3);
+    EXPECT_FALSE(form->FtpClient1->Connected());
+}
+
+TEST_F(DownloadRun, RefusedSongAndServerClosingMidSongAreSkipped) {
+    Serve({{"one.wav", "1", SongBytes(1, 40000)},
+           {"missing.wav", "missing", ""},
+           {"cut.wav", "cut", SongBytes(3, 600000)},
+           {"four.wav", "4", SongBytes(4, 40000)}},
+          {"--cut", "cut.wav:100000"});
+    Fetch();
+    StartAll();
+    auto statuses = RunTicks();
+    EXPECT_EQ(Entries(), (std::vector<std::string>{Path("one.wav"), Path("four.wav")}));
+    EXPECT_EQ(LogLines(), Entries());
+    EXPECT_FALSE(Form5->CheckListBox1->Checked(0));
+    EXPECT_TRUE(Form5->CheckListBox1->Checked(1));
+    EXPECT_TRUE(Form5->CheckListBox1->Checked(2));
+    EXPECT_FALSE(Form5->CheckListBox1->Checked(3));
+    EXPECT_FALSE(platform::FileExists(Path("missing.wav")));
+    EXPECT_FALSE(platform::FileExists(Path("cut.wav")));
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), QStringLiteral("アボートしました")), statuses.end());
+    EXPECT_EQ(form->Label8->text(), QStringLiteral("リスト数2"));
+    EXPECT_FALSE(form->FtpClient1->Connected());
+}
+
+TEST_F(DownloadRun, CancelDuringTransferLeavesTempAndNoEntry) {
+    Serve({{"slow.wav", "slow", SongBytes(1, 1000000)}, {"next.wav", "next", SongBytes(2, 1000)}},
+          {"--write-limit", "200000"});
+    Fetch();
+    QTimer watch;
+    bool cancelled = false;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (cancelled || SizeOf(Path("temp")) < 20000) return;
+        cancelled = true;
+        Form5->Button1Click();  // reads "CANCEL": no question
+        form->Timer6Timer();
+    });
+    watch.start(5);
+    StartAll();
+    RunTicks();
+    watch.stop();
+    ASSERT_TRUE(cancelled);
+    EXPECT_EQ(form->StatusBar1->SimpleText(), QStringLiteral("アボートしました"));
+    EXPECT_GT(SizeOf(Path("temp")), 0);
+    EXPECT_LT(SizeOf(Path("temp")), 1000000);
+    EXPECT_TRUE(Entries().empty());
+    EXPECT_FALSE(platform::FileExists(Path("SearchView.dwn")));
+    EXPECT_TRUE(Form5->CheckListBox1->Checked(0));
+    EXPECT_TRUE(Form5->CheckListBox1->Checked(1));
+    EXPECT_EQ(form->DownloadIndex, -1);
+    EXPECT_EQ(Form5->Button1->text(), QStringLiteral("DOWNLOAD"));
+    EXPECT_EQ(Count("RETR next.wav"), 0);
+}
+
+TEST_F(DownloadRun, FetchAndRestartDuringATransferWaitForIt) {
+    Serve({{"slow.wav", "slow", SongBytes(1, 600000)}, {"next.wav", "next", SongBytes(2, 1000)}},
+          {"--write-limit", "200000"});
+    Fetch();
+    QTimer watch;
+    bool acted = false;
+    int retrWhileBusy = -1;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (acted || SizeOf(Path("temp")) < 20000) return;
+        acted = true;
+        // A catalogue fetch is refused while the run goes on.
+        form->Button2Click();
+        // Cancel, then start afresh at once: the new run waits for the aborted transfer.
+        Form5->Button1Click();
+        form->Timer6Timer();
+        boxes->answers.push_back(BoxAnswer::Yes);
+        Form5->Button1Click();
+        form->Timer6Timer();
+        form->Timer6Timer();
+        retrWhileBusy = Count("RETR ");
+        EXPECT_EQ(form->DownloadIndex, -1);
+    });
+    watch.start(5);
+    StartAll();
+    form->Timer6Timer();  // the first song, until it is aborted
+    watch.stop();
+    ASSERT_TRUE(acted);
+    EXPECT_EQ(retrWhileBusy, 2);  // the catalogue and the first song
+    auto infos = boxes->TextsOf(BoxKind::Information);
+    ASSERT_EQ(infos.size(), 1u);
+    EXPECT_TRUE(infos[0].startsWith(QStringLiteral("曲のダウンロード中は接続できません")));
+    // The aborted transfer moved nothing; the new run then fetches both songs.
+    EXPECT_EQ(form->DownloadState, 2);
+    RunTicks();
+    EXPECT_EQ(Entries(), (std::vector<std::string>{Path("slow.wav"), Path("next.wav")}));
+    EXPECT_EQ(ReadFile(Path("slow.wav")), entries_[0].content);
+    EXPECT_FALSE(form->FtpClient1->Connected());
+}
+
+TEST_F(DownloadRun, AlreadyObtainedSongsAreSkippedWithCheckBox1) {
+    Serve({{"have.wav", "have", SongBytes(1, 1000)}, {"new.wav", "new", SongBytes(2, 1000)}});
+    Fetch();
+    WriteFile(Path("have.wav"), "mine");
+    Form5->Button2Click();
+    boxes->answers.push_back(BoxAnswer::Yes);
+    Form5->Button1Click();
+    ASSERT_EQ(boxes->TextsOf(BoxKind::Confirmation).back(),
+              QStringLiteral("演奏リストにチェックをつけた曲を順番にダウンロードしつつ、連続演奏を開始します。いいですか？\n"
+                             "現在既に入手済み曲は、新たにﾀﾞｳﾝﾛｰﾄﾞせず、それを演奏する設定になっています"));
+    EXPECT_EQ(Entries(), std::vector<std::string>{"have.wav"});
+    RunTicks();
+    EXPECT_EQ(ReadFile(Path("have.wav")), "mine");
+    EXPECT_EQ(Count("RETR have.wav"), 0);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"have.wav", Path("new.wav")}));
+
+    // Unchecked, an obtained song is fetched again and replaces the file.
+    Form5->CheckBox1->setChecked(false);
+    StartAll();
+    RunTicks();
+    EXPECT_EQ(ReadFile(Path("have.wav")), entries_[0].content);
+    EXPECT_EQ(LogLines().size(), 3u);
+}
+
+TEST_F(DownloadRun, HostileNamesNeverLeaveTheFolderNorReachTheServer) {
+    const std::string tag = std::to_string(::getpid()) + "-" + std::to_string(reinterpret_cast<uintptr_t>(this));
+    const std::string up = "../escape-" + tag + ".wav";
+    const std::string abs = "/tmp/abs-" + tag + ".wav";
+    WriteFile(site + "/x.wav", "x");
+    Serve({{up, "up", ""},
+           {abs, "abs", ""},
+           {"sub/dir.wav", "sub", ""},
+           {"..", "dots", ""},
+           {"C:drive.wav", "drive", ""},
+           {"x.wav\nDELE x.wav", "newline", ""},
+           {"ctl\x01.wav", "control", ""},
+           {"good.wav", "good", SongBytes(5, 5000)}});
+    Fetch();
+    ASSERT_EQ(Form5->CheckListBox1->Count(), 8);
+    StartAll();
+    auto statuses = RunTicks();
+    EXPECT_EQ(Entries(), std::vector<std::string>{Path("good.wav")});
+    for (int i = 0; i < 7; ++i) EXPECT_TRUE(Form5->CheckListBox1->Checked(i)) << i;
+    for (const char* reason : {"パス区切り", "親フォルダ", "ドライブ", "改行", "制御文字"}) {
+        bool seen = std::any_of(statuses.begin(), statuses.end(), [&](const QString& s) {
+            return s.startsWith(QStringLiteral("入手できません: ")) && s.contains(QString::fromUtf8(reason));
+        });
+        EXPECT_TRUE(seen) << reason;
+    }
+    auto cmds = server->Commands();
+    for (const auto& c : cmds) {
+        EXPECT_NE(c.rfind("DELE", 0), 0u) << c;
+        if (c.rfind("RETR ", 0) == 0) {
+            EXPECT_TRUE(c == "RETR header.txt" || c == "RETR good.wav") << c;
+        }
+    }
+    EXPECT_EQ(Count("USER "), 2);  // refused names never connect
+    EXPECT_FALSE(platform::PathExists(dir + "/" + up));
+    EXPECT_FALSE(platform::PathExists(abs));
+    EXPECT_FALSE(platform::PathExists(Path("sub")));
+    EXPECT_EQ(ReadFile(site + "/x.wav"), "x");
+}
+
+TEST_F(DownloadRun, ServerThatIsDown) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);  // nothing listens there now
+    std::string siteAddr = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    setenv("TESSALY_SITE", siteAddr.c_str(), 1);
+
+    boxes->answers.push_back(BoxAnswer::Yes);
+    platform::Guarded([&] { form->Button2Click(); });
+    EXPECT_EQ(boxes->TextsOf(BoxKind::Error), std::vector<QString>{QStringLiteral("Not Connected")});
+    EXPECT_FALSE(Form5->isVisible());
+    EXPECT_FALSE(form->Timer5->Enabled());
+    EXPECT_FALSE(form->SpeedButton1->isEnabled());
+    EXPECT_TRUE(form->Button2->isEnabled());  // the user may try again
+
+    // A run against it: every song fails to connect, one status line each, no boxes.
+    form->CatalogueFiles[0] = "a.wav";
+    form->CatalogueFiles[1] = "b.wav";
+    Form5->CheckListBox1->Add(QStringLiteral("a"));
+    Form5->CheckListBox1->Add(QStringLiteral("b"));
+    size_t boxesBefore = boxes->shown.size();
+    StartAll();
+    RunTicks();
+    unsetenv("TESSALY_SITE");
+    EXPECT_EQ(boxes->shown.size(), boxesBefore + 1);  // the question only
+    EXPECT_TRUE(form->StatusBar1->SimpleText().startsWith(QStringLiteral("接続できませんでした: ")));
+    EXPECT_TRUE(Form5->CheckListBox1->Checked(0));
+    EXPECT_TRUE(Form5->CheckListBox1->Checked(1));
+    EXPECT_EQ(form->DownloadIndex, 2);
+    EXPECT_FALSE(form->Timer6->Enabled());
+}
