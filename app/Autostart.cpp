@@ -42,5 +42,5 @@ void TForm1::Button6Click() {
     if (platform::Current().boxes->Show(platform::BoxKind::Confirmation, QString::fromUtf8("自動起動の設定をしますか？")) !=
         platform::BoxAnswer::Yes)
         return;
-    registry.WriteString("Run", "_KDR_", "\"" + platform::JoinPath(platform::GetCurrentDir(), "kdr.exe") + "\"");
+    registry.WriteString("Run", "_KDR_", platform::AutostartValue(platform::GetCurrentDir()));
 }

@@ -16,7 +16,6 @@
 
 namespace {
 constexpr int kOuterWidth = 462, kOuterHeight = 607;
-constexpr int kFrameWidth = 6, kFrameHeight = 27;
 constexpr int kItemHeight = 12;
 
 // Every song row is 12 pixels high, whatever the font's natural line height.
@@ -74,7 +73,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     // Secondary windows only hide; the program ends with the main window alone.
     setAttribute(Qt::WA_QuitOnClose, false);
     setFont(platform::DesignFont(platform::kFontPMincho, 12));
-    setFixedSize(kOuterWidth - kFrameWidth, kOuterHeight - kFrameHeight);
+    setFixedSize(platform::ClientSizeOf({kOuterWidth, kOuterHeight}));
 
     Label4 = Place(MakeLabel(Utf8("　ミルフォーネ　館長からの一言　"), this), 8, 6, 440, 20);
     Label4->setFont(platform::DesignFont(platform::kFontMincho, 15, true));
@@ -158,7 +157,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 void TForm5::FormCreate() {
-    move(platform::CentredPosition(platform::Current().desktop->ScreenSize(), QSize(kOuterWidth, kOuterHeight)));
+    platform::CentreWindow(this);
 }
 
 void TForm5::AddMemoLine(const QString& line) {
