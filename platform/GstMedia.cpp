@@ -1,10 +1,14 @@
 #include "platform/GstMedia.h"
 
 #include <gst/gst.h>
+#include <sys/stat.h>
 
 #include <QGuiApplication>
 #include <chrono>
+#include <cerrno>
 #include <cstring>
+
+#include "platform/Files.h"
 
 namespace platform {
 
@@ -200,6 +204,11 @@ void GstMediaDevice::FailOpen(const std::string& why) {
 void GstMediaDevice::Open(const std::string& path) {
     Close();
     EnsureGstreamer();
+    // Only plain files: the file source would block for ever opening a FIFO, and a device
+    // such as /dev/zero never ends.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) throw EMCIDeviceError(path + ": " + SystemErrorText(errno));
+    if (!S_ISREG(st.st_mode)) throw EMCIDeviceError(path + ": not a plain file");
     path_ = path;
     pipeline_ = gst_element_factory_make("playbin", nullptr);
     if (!pipeline_) FailOpen("playbin is not installed");
@@ -342,7 +351,9 @@ std::int64_t GstMediaDevice::Length() {
 std::int64_t GstMediaDevice::Position() {
     if (!pipeline_) return 0;
     const std::int64_t length = Length();
-    if (atEnd_) return length;
+    // A medium that ended without ever knowing its length (a header with no samples) must
+    // still read as moved, or continuous play would restart it for ever.
+    if (atEnd_) return length > 0 ? length : 1;
     gint64 p = 0;
     if (!gst_element_query_position(pipeline_, GST_FORMAT_TIME, &p) || p < 0) return 0;
     std::int64_t ms = static_cast<std::int64_t>(p / GST_MSECOND) - startOffset_;

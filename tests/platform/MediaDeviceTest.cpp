@@ -4,13 +4,21 @@
 #include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 #include "platform/GstMedia.h"
 #include "MediaMaker.h"
+#include "player/Playback.h"
 
 namespace {
 
@@ -178,6 +186,73 @@ TEST_F(MediaDeviceTest, ChannelLevelsFollowTheProcessVolume) {
     const auto half = measure(0x3F003F00u);
     EXPECT_NEAR(half.first / full.first, 0x3F00 / 65535.0, 0.02);
     EXPECT_NEAR(half.second / full.second, 0x3F00 / 65535.0, 0.02);
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    DIR* d = opendir("/proc/self/fd");
+    while (readdir(d)) ++n;
+    closedir(d);
+    return n;
+}
+
+TEST_F(MediaDeviceTest, OnlyPlainFilesOpenAndAnEmptyMediumEnds) {
+    GstMediaDevice device(NullSinks());
+    // A FIFO named like a song: refused at once, not a GUI blocked until some writer comes.
+    // Should it ever be opened, writers come after ten seconds so the test still ends.
+    const std::string fifo = Dir() + "/pipe.mp3";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(m);
+        if (cv.wait_for(lock, std::chrono::seconds(10), [&] { return done; })) return;
+        do {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        } while (!cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; }));
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(device.Open(fifo), EMCIDeviceError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    {
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+    }
+    cv.notify_all();
+    watchdog.join();
+    ASSERT_EQ(symlink("/dev/zero", (Dir() + "/zero.wav").c_str()), 0);
+    EXPECT_THROW(device.Open(Dir() + "/zero.wav"), EMCIDeviceError);
+    ASSERT_EQ(mkdir((Dir() + "/folder.mp3").c_str(), 0755), 0);
+    EXPECT_THROW(device.Open(Dir() + "/folder.mp3"), EMCIDeviceError);
+    EXPECT_FALSE(device.IsOpen());
+
+    // A WAV header that promises samples it does not have: it knows no length and ends at
+    // once. Its end must read as ended, or continuous play would start it again for ever.
+    const std::string hollow = Dir() + "/hollow.wav";
+    std::ofstream(hollow, std::ios::binary)
+        << std::string("RIFF\x24\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0"
+                       "data\x00\xff\xff\xff", 44);
+    device.Open(hollow);
+    EXPECT_TRUE(player::IsAtStartText(player::RemainingText(device.Position(), device.Length())));
+    device.Play();
+    ASSERT_TRUE(PlayToEnd(device, 5000));
+    EXPECT_TRUE(player::IsFinishedText(player::RemainingText(device.Position(), device.Length())));
+
+    // Many opens, good and bad, leave no descriptors behind.
+    const std::string wav = Make("wav", 0.3);
+    const std::string text = Dir() + "/text.mp3";
+    std::ofstream(text) << "not a song\n";
+    device.Open(wav);
+    device.Close();
+    const int before = OpenDescriptors();
+    for (int i = 0; i < 20; ++i) {
+        device.Open(wav);
+        EXPECT_THROW(device.Open(text), EMCIDeviceError);
+    }
+    device.Close();
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace
