@@ -1,6 +1,5 @@
 #include "platform/Pictures.h"
 
-#include <QFile>
 #include <QImageReader>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -37,15 +36,25 @@ std::string UpperExtension(const std::string& path) {
     return ext;
 }
 
+// Read by the file's own bytes: a name that is not valid UTF-8 (an old Shift-JIS disc) would
+// not survive a round trip through QString.
 QByteArray ReadAll(const std::string& path) {
-    QFile f(QString::fromLocal8Bit(path.c_str()));
-    if (!f.open(QIODevice::ReadOnly)) Fail(path, f.errorString().toStdString());
-    QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError) Fail(path, f.errorString().toStdString());
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) Fail(path, SystemErrorText(errno));
+    QByteArray bytes;
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, static_cast<qsizetype>(n));
+    const int err = std::ferror(f) ? errno : 0;
+    std::fclose(f);
+    if (err) Fail(path, SystemErrorText(err));
     return bytes;
 }
 
 // ---- JPEG ----
+
+// The most memory one decoded picture may take, as much as Qt's own image readers allow.
+constexpr unsigned long long kMaxPictureBytes = 256ull * 1024 * 1024;
 
 struct JpegErrors {
     jpeg_error_mgr pub;
@@ -111,6 +120,17 @@ bool DecodeJpegFile(FILE* file, QImage** result, char* message) {
     cinfo.do_block_smoothing = FALSE;
     cinfo.buffered_image = FALSE;
     cinfo.quantize_colors = FALSE;
+    // A picture too large to hold (a few kilobytes can claim 65500 x 65500) is decoded at
+    // the largest reduction that fits; no screen shows more than that anyway.
+    jpeg_calc_output_dimensions(&cinfo);
+    while (static_cast<unsigned long long>(cinfo.output_width) * cinfo.output_height * 4 > kMaxPictureBytes) {
+        if (cinfo.scale_denom >= 8) {
+            std::snprintf(errors.message, sizeof errors.message, "%s", "画像が大きすぎます");
+            std::longjmp(errors.jump, 1);
+        }
+        cinfo.scale_denom *= 2;
+        jpeg_calc_output_dimensions(&cinfo);
+    }
     jpeg_start_decompress(&cinfo);
     image = new QImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), QImage::Format_RGB32);
     if (image->isNull()) {

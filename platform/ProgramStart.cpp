@@ -1,12 +1,12 @@
 #include "platform/ProgramStart.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <cerrno>
 #include <cstdlib>
-#include <sys/stat.h>
 
 namespace platform {
 
@@ -44,16 +44,23 @@ std::vector<std::string> SplitSpaces(const std::string& s) {
     return out;
 }
 
+// A file name handed to another program must never read as one of its options.
+std::string NotAnOption(const std::string& file) { return !file.empty() && file[0] == '-' ? "./" + file : file; }
+
 std::optional<ProgramCall> FirstFound(const std::vector<std::vector<std::string>>& candidates,
                                       const std::string& file, const ProgramLookup& lookup) {
     for (const auto& c : candidates) {
         std::string found = lookup(c[0]);
         if (found.empty()) continue;
         ProgramCall call{found, {c.begin() + 1, c.end()}};
-        if (!file.empty()) call.arguments.push_back(file);
+        if (!file.empty()) call.arguments.push_back(NotAnOption(file));
         return call;
     }
     return std::nullopt;
+}
+
+bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() && StartsWithNoCase(s.substr(s.size() - suffix.size()), suffix);
 }
 
 }  // namespace
@@ -61,8 +68,11 @@ std::optional<ProgramCall> FirstFound(const std::vector<std::vector<std::string>
 std::optional<ProgramCall> MapCommandLine(const std::string& commandLine, const ProgramLookup& lookup) {
     // The well-known Windows programs of the launch table, by the Linux programs that serve
     // the same purpose; the rest of the line is the file, spaces and all.
-    const std::vector<std::vector<std::string>> editor = {
+    std::vector<std::vector<std::string>> editor = {
         {"gnome-text-editor"}, {"gedit"}, {"mousepad"}, {"kate"}, {"pluma"}, {"xed"}, {"xdg-open"}};
+    // The desktop's opener may hand a batch file to wine, which would run it: batch files
+    // go to a text editor or nowhere.
+    if (EndsWithNoCase(commandLine, ".bat")) editor.pop_back();
     const std::vector<std::vector<std::string>> calc = {{"libreoffice", "--calc"}, {"soffice", "--calc"}};
     const std::vector<std::vector<std::string>> writer = {{"libreoffice", "--writer"}, {"soffice", "--writer"}};
     const std::vector<std::vector<std::string>> opener = {{"xdg-open"}};
@@ -86,6 +96,16 @@ std::optional<ProgramCall> MapCommandLine(const std::string& commandLine, const 
 
     // Any other line: the program is the shortest start that names an ".exe" (Windows
     // resolves unquoted names with spaces the same way), else the first word.
+    // A whole line that names an existing program file is that program, spaces and all: the
+    // confirmed file runs, not another one whose name is a prefix of its path.
+    if (EndsWithExe(commandLine) && commandLine[0] != '\\') {
+        const std::string whole = lookup(commandLine);
+        const std::string wine = whole.empty() ? std::string() : lookup("wine");
+        if (!whole.empty()) {
+            if (wine.empty()) return std::nullopt;
+            return ProgramCall{wine, {NotAnOption(whole)}};
+        }
+    }
     std::string program;
     std::string rest;
     for (size_t i = 4; i <= commandLine.size(); ++i) {
@@ -137,12 +157,53 @@ std::string FindProgram(const std::string& nameOrPath) {
     return std::string();
 }
 
+bool StartDetached(const ProgramCall& call) {
+    // Everything the children need is made before the fork: after it only system calls.
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(call.program.c_str()));
+    for (const std::string& a : call.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    // The program gets its arguments byte for byte (names need not be UTF-8) and no shell
+    // ever sees them. The middle child ends at once, so nothing is left to reap; the pipe
+    // tells whether the program could be executed.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) return false;
+    const pid_t middle = ::fork();
+    if (middle < 0) {
+        ::close(report[0]);
+        ::close(report[1]);
+        return false;
+    }
+    if (middle == 0) {
+        ::setsid();
+        const pid_t program = ::fork();
+        if (program == 0) {
+            ::execv(argv[0], argv.data());
+            const int err = errno;
+            (void)!::write(report[1], &err, sizeof err);
+            ::_exit(127);
+        }
+        if (program < 0) {
+            const int err = errno;
+            (void)!::write(report[1], &err, sizeof err);
+        }
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    while (::waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    int err = 0;
+    ssize_t n;
+    while ((n = ::read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
+    }
+    ::close(report[0]);
+    return n == 0;
+}
+
 unsigned LinuxProgramStarter::WinExec(const std::string& commandLine, int) {
     std::optional<ProgramCall> call = MapCommandLine(commandLine, FindProgram);
     if (!call) return 2;  // file not found
-    QStringList args;
-    for (const std::string& a : call->arguments) args << QString::fromLocal8Bit(a.c_str());
-    return QProcess::startDetached(QString::fromLocal8Bit(call->program.c_str()), args) ? 33 : 2;
+    return StartDetached(*call) ? 33 : 2;
 }
 
 }  // namespace platform

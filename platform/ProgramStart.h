@@ -24,6 +24,10 @@ using ProgramLookup = std::function<std::string(const std::string& nameOrPath)>;
 // paths unquoted, spaces included), except for programs of our own naming.
 std::optional<ProgramCall> MapCommandLine(const std::string& commandLine, const ProgramLookup& lookup);
 
+// Starts the program detached, its arguments passed as they are; false when it could not be
+// executed.
+bool StartDetached(const ProgramCall& call);
+
 // The search-path lookup of the running system.
 std::string FindProgram(const std::string& nameOrPath);
 

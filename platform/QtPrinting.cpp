@@ -2,13 +2,28 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QStandardPaths>
+#include <stdexcept>
 
 namespace platform {
+
+namespace {
+
+// The PDF writer does not report failed writes (a full disk, a file size limit): a complete
+// file ends with its trailer.
+bool PdfComplete(const QString& file) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly) || f.size() < 16) return false;
+    f.seek(f.size() - 16);
+    return f.read(16).contains("%%EOF");
+}
+
+}  // namespace
 
 QtPrinting::QtPrinting(QString pdfFolder) : pdfFolder_(std::move(pdfFolder)) {}
 
@@ -53,6 +68,14 @@ QString QtPrinting::PrintImage(const QImage& image, double screenDpiX, double sc
         const QString file = printer.outputFileName();
         // The next print gets a file of its own rather than overwriting this one.
         printer.setOutputFileName(QString());
+        if (!PdfComplete(file)) {
+            // A cut-off PDF is no print; it would only take the space that is short.
+            QFile::remove(file);
+            // The PDF writer's stream stays failed once a write failed, and every later
+            // print would come out empty: start afresh with a new printer.
+            printer_.reset();
+            throw std::runtime_error(QStringLiteral("印刷できませんでした。PDF ファイルを書き込めません: %1").arg(file).toStdString());
+        }
         return QStringLiteral("PDF に印刷しました: %1").arg(file);
     }
     return QString();

@@ -8,10 +8,20 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern "C" {
+#include <jpeglib.h>
+}
 
 #include "MediaMaker.h"
 #include "platform/Pictures.h"
 #include "platform/ProgramStart.h"
+#include "platform/QtPrinting.h"
+#include <QPrinter>
+#include <csignal>
 
 namespace {
 
@@ -116,6 +126,93 @@ TEST_F(PicturesTest, JpegDecodesInColourAndDamageIsAnErrorNotAGreyPicture) {
     }
 }
 
+// A one-colour greyscale JPEG of any size: a few kilobytes on disk.
+void WriteFlatJpeg(const std::string& path, int width, int height) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = static_cast<JDIMENSION>(width);
+    c.image_height = static_cast<JDIMENSION>(height);
+    c.input_components = 1;
+    c.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<JSAMPLE> row(static_cast<size_t>(width), 200);
+    JSAMPROW r = row.data();
+    while (c.next_scanline < c.image_height) jpeg_write_scanlines(&c, &r, 1);
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+}
+
+TEST_F(PicturesTest, HugeJpegsAreReducedOrRefusedAndOddNamesLoad) {
+    // 288 MB of pixels at full size: shown at half size rather than allocated whole.
+    WriteFlatJpeg(P("wide.jpg"), 9000, 8000);
+    const QImage reduced = platform::DecodeJpeg(P("wide.jpg"));
+    EXPECT_EQ(reduced.size(), QSize(4500, 4000));
+    EXPECT_TRUE(Near(reduced.pixelColor(10, 10), QColor(200, 200, 200), 4));
+    // A small file claiming 65500 x 65500: even an eighth is too much, a clean error.
+    WriteFlatJpeg(P("small.jpg"), 16, 16);
+    std::string bomb = Read(P("small.jpg"));
+    const size_t sof = bomb.find("\xFF\xC0");
+    ASSERT_NE(sof, std::string::npos);
+    bomb[sof + 5] = bomb[sof + 7] = static_cast<char>(0xFF);
+    bomb[sof + 6] = bomb[sof + 8] = static_cast<char>(0xDC);
+    Write(P("bomb.jpg"), bomb);
+    EXPECT_THROW(platform::LoadPicture(P("bomb.jpg")), EInvalidGraphic);
+
+    // Names that are not UTF-8 (Shift-JIS from an old disc) load like any other.
+    for (const char* ext : {"bmp", "jpg", "wmf"}) {
+        SCOPED_TRACE(ext);
+        const std::string name = P(std::string("\x83\x65\x83\x58\x83\x67.") + ext);
+        if (std::string(ext) == "wmf") {
+            Write(name, RedWmf());
+        } else {
+            ASSERT_TRUE(TwoColours(20, 10).save(QString::fromStdString(P(std::string("plain.") + ext))));
+            std::filesystem::rename(P(std::string("plain.") + ext), name);
+        }
+        EXPECT_FALSE(platform::LoadPicture(name).IsNull());
+        std::filesystem::remove(name);  // QTemporaryDir cannot name it
+    }
+}
+
+// Printing to a PDF on a disk that fills up: an error, not a report of success.
+TEST_F(PicturesTest, PdfThatCannotBeWrittenWhollyIsAnError) {
+    platform::QtPrinting printing(tmp_.path());
+    printing.Printer().setOutputFormat(QPrinter::PdfFormat);
+    const QString out = QString::fromStdString(P("out.pdf"));
+    printing.Printer().setOutputFileName(out);
+    // Noise does not compress: the page needs far more than the limit.
+    QImage page(600, 400, QImage::Format_RGB32);
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x) page.setPixel(x, y, qRgb((x * 7919 + y * 104729) & 255, (x * y) & 255, (x ^ y) & 255));
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 8192;
+    setrlimit(RLIMIT_FSIZE, &small);
+    std::string failure;
+    try {
+        printing.PrintImage(page, 96, 96);
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_NE(failure.find("out.pdf"), std::string::npos) << failure;
+    EXPECT_FALSE(std::filesystem::exists(P("out.pdf")));  // no cut-off file left behind
+    // With room again, the next print works.
+    printing.Printer().setOutputFormat(QPrinter::PdfFormat);
+    printing.Printer().setOutputFileName(out);
+    EXPECT_TRUE(printing.PrintImage(page, 96, 96).contains(QStringLiteral("out.pdf")));
+    EXPECT_EQ(Read(P("out.pdf")).substr(0, 5), "%PDF-");
+}
+
 TEST_F(PicturesTest, BitmapsIconsAndMetafilesByExtension) {
     ASSERT_TRUE(TwoColours(20, 10).save(QString::fromStdString(P("a.bmp")), "BMP"));
     ASSERT_TRUE(TwoColours(32, 32).save(QString::fromStdString(P("a.ICO")), "ICO"));
@@ -171,6 +268,36 @@ TEST(ProgramStart, WindowsCommandLinesMapToLinuxPrograms) {
     // The real starter reports a missing program with 2.
     platform::LinuxProgramStarter starter;
     EXPECT_EQ(starter.WinExec("\\no\\such\\program.exe arg", 5), 2u);
+
+    // A batch file never goes to the desktop's opener, which may hand it to wine to run.
+    EXPECT_EQ(MapCommandLine("NOTEPAD.EXE /x.BAT", lookup), std::nullopt);
+    installed.insert("mousepad");
+    EXPECT_EQ(MapCommandLine("NOTEPAD.EXE /x.bat", lookup), (ProgramCall{"/usr/bin/mousepad", {"/x.bat"}}));
+    // A file name is never read as an option.
+    EXPECT_EQ(MapCommandLine("NOTEPAD.EXE --help.txt", lookup), (ProgramCall{"/usr/bin/mousepad", {"./--help.txt"}}));
+    // The confirmed program runs, not one whose name is the start of its path.
+    installed.insert("wine");
+    installed.insert("/d/a.exe");
+    installed.insert("/d/a.exe x/b.exe");
+    EXPECT_EQ(MapCommandLine("/d/a.exe x/b.exe", lookup), (ProgramCall{"/usr/bin/wine", {"/d/a.exe x/b.exe"}}));
+    installed.insert("/d/back\\slash.exe");
+    EXPECT_EQ(MapCommandLine("/d/back\\slash.exe", lookup), (ProgramCall{"/usr/bin/wine", {"/d/back\\slash.exe"}}));
+}
+
+// The real start: arguments arrive byte for byte with no shell in between, and nothing is
+// left to reap.
+TEST_F(PicturesTest, StartedProgramsGetTheirArgumentsAsTheyAreAndLeaveNoZombies) {
+    const std::string odd = P("a b;$(touch x)`id`|\n\x83\x65 -x.txt");
+    ASSERT_TRUE(platform::StartDetached({"/usr/bin/touch", {odd}}));
+    // touch is not ours to wait for: the file appears when it has run.
+    for (int i = 0; i < 500 && !std::filesystem::exists(odd); ++i) usleep(10000);
+    EXPECT_TRUE(std::filesystem::exists(odd));
+    EXPECT_FALSE(std::filesystem::exists(P("x")));
+    EXPECT_FALSE(std::filesystem::exists("x"));
+    EXPECT_FALSE(platform::StartDetached({P("no-such-program"), {}}));
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+    std::filesystem::remove(odd);
 }
 
 }  // namespace
