@@ -28,17 +28,30 @@ void SetCurrentDir(const std::string& dir) {
     }
 }
 
+namespace {
+
+// The system would read such a path only up to the NUL, which names another file.
+bool HoldsNul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
+}  // namespace
+
 bool FileExists(const std::string& path) {
+    if (HoldsNul(path)) return false;
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool PathExists(const std::string& path) {
+    if (HoldsNul(path)) return false;
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
 }
 
 bool DeleteFile(const std::string& path, int* err) {
+    if (HoldsNul(path)) {
+        if (err) *err = EINVAL;
+        return false;
+    }
     struct stat st;
     // unlink() would not refuse a folder on every system; a folder is no file to delete.
     if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
