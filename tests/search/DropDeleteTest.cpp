@@ -217,4 +217,20 @@ TEST_F(DropDeleteTest, DroppedNamesThatNameAnotherFileNeverGetDeleted) {
     EXPECT_EQ(form->CheckListBox1->Count(), 0);
 }
 
+TEST_F(DropDeleteTest, ALinkIsDeletedNotWhatItPointsTo) {
+    WriteFile(Path("target.mp3"), "precious");
+    ::mkdir(Path("folder").c_str(), 0755);
+    ASSERT_EQ(::symlink(Path("target.mp3").c_str(), Path("link.mp3").c_str()), 0);
+    ASSERT_EQ(::symlink(Path("folder").c_str(), Path("folderlink").c_str()), 0);
+    form->WMDropFiles({Path("link.mp3"), Path("folderlink")});
+    Check({0, 1});
+    boxes->answers = {BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes};
+    form->Button1Click();
+    EXPECT_FALSE(platform::PathExists(Path("link.mp3")));
+    EXPECT_FALSE(platform::PathExists(Path("folderlink")));
+    EXPECT_EQ(ReadFile(Path("target.mp3")), "precious");
+    EXPECT_TRUE(platform::PathExists(Path("folder")));
+    EXPECT_EQ(form->CheckListBox1->Count(), 0);
+}
+
 }  // namespace
