@@ -2,6 +2,7 @@
 // downloads in both modes with their event order, failures, abort and late replies.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QTimer>
 
 #include <fstream>
@@ -50,11 +51,23 @@ struct Client {
     bool Has(const std::string& entry) const { return std::find(log.begin(), log.end(), entry) != log.end(); }
 };
 
-std::string Temp(const std::string& name) { return testing::TempDir() + name; }
+// Every test writes only inside its own temporary folder.
+class NetTest : public testing::Test {
+protected:
+    std::string Temp(const std::string& name) const { return tmp_.Path(name); }
+    std::string TempRoot() const { return tmp_.Root(); }
+
+private:
+    testnet::TempFolder tmp_;
+};
 
 }  // namespace
 
-TEST(FtpLogin, MultiLineGreetingAndRepliesAreConsumedWhole) {
+class FtpLogin : public NetTest {};
+class FtpCommands : public NetTest {};
+class FtpDownload : public NetTest {};
+
+TEST_F(FtpLogin, MultiLineGreetingAndRepliesAreConsumedWhole) {
     ScriptServer server([](ScriptServer& s) {
         s.Send("220-Welcome\r\nThis line has no code\r\n220-more\r\n");
         s.Send("220 ready\r\n");
@@ -80,7 +93,7 @@ TEST(FtpLogin, MultiLineGreetingAndRepliesAreConsumedWhole) {
     c.ftp.Connect();  // already connected: nothing happens
 }
 
-TEST(FtpLogin, UserAcceptedWithoutPassword) {
+TEST_F(FtpLogin, UserAcceptedWithoutPassword) {
     ScriptServer server([](ScriptServer& s) {
         s.Send("220 ready\r\n");
         s.Expect("USER u", "230 no password needed\r\n");
@@ -96,7 +109,7 @@ TEST(FtpLogin, UserAcceptedWithoutPassword) {
     EXPECT_EQ(server.Commands(), (std::vector<std::string>{"USER u", "QUIT"}));
 }
 
-TEST(FtpLogin, RejectedPasswordQuitsAndRaises) {
+TEST_F(FtpLogin, RejectedPasswordQuitsAndRaises) {
     ScriptServer server([](ScriptServer& s) {
         s.Send("220 ready\r\n");
         s.Expect("USER u", "331 pass\r\n");
@@ -120,7 +133,7 @@ TEST(FtpLogin, RejectedPasswordQuitsAndRaises) {
     EXPECT_FALSE(c.Has("connect"));
 }
 
-TEST(FtpLogin, GreetingIsJudged) {
+TEST_F(FtpLogin, GreetingIsJudged) {
     ScriptServer refused([](ScriptServer& s) {
         s.Send("421 Too many users\r\n");
         s.Expect("QUIT", "221 bye\r\n");
@@ -149,7 +162,7 @@ TEST(FtpLogin, GreetingIsJudged) {
     EXPECT_TRUE(c.ftp.Connected());
 }
 
-TEST(FtpLogin, ProxyLoginLine) {
+TEST_F(FtpLogin, ProxyLoginLine) {
     ScriptServer server([](ScriptServer& s) {
         s.Send("220 proxy\r\n");
         s.Expect("USER u@ftp.example", "331 pass\r\n");
@@ -164,7 +177,7 @@ TEST(FtpLogin, ProxyLoginLine) {
     EXPECT_TRUE(c.Has("connect"));
 }
 
-TEST(FtpCommands, LineBreaksAreRefusedBeforeSending) {
+TEST_F(FtpCommands, LineBreaksAreRefusedBeforeSending) {
     ScriptServer server([](ScriptServer& s) {
         Login(s);
         s.Expect("NOOP", "200 ok\r\n");
@@ -185,7 +198,7 @@ TEST(FtpCommands, LineBreaksAreRefusedBeforeSending) {
     EXPECT_EQ(server.Commands(), (std::vector<std::string>{"USER u", "PASS p", "NOOP", "QUIT"}));
 }
 
-TEST(FtpCommands, RepliesAreJudgedWithTheirKind) {
+TEST_F(FtpCommands, RepliesAreJudgedWithTheirKind) {
     ScriptServer server([](ScriptServer& s) {
         Login(s);
         s.Expect("CWD x", "550 No such directory.\r\n");
@@ -223,7 +236,7 @@ TEST(FtpCommands, RepliesAreJudgedWithTheirKind) {
     EXPECT_THROW(c.ftp.SendCommand("NOOP"), ERangeError);
 }
 
-TEST(FtpCommands, NotConnectedGivesOneChance) {
+TEST_F(FtpCommands, NotConnectedGivesOneChance) {
     TFtpClient ftp;
     int asked = 0;
     ftp.OnConnectionRequired = [&](bool& handled) {
@@ -258,7 +271,7 @@ std::string Payload(std::size_t n) {
 std::string PortPair(int port) { return std::to_string(port / 256) + "," + std::to_string(port % 256); }
 }  // namespace
 
-TEST(FtpDownload, PassiveEventOrderAndAnnouncedSize) {
+TEST_F(FtpDownload, PassiveEventOrderAndAnnouncedSize) {
     const std::string payload = Payload(200000);
     ScriptServer server([&](ScriptServer& s) {
         Login(s);
@@ -300,7 +313,7 @@ TEST(FtpDownload, PassiveEventOrderAndAnnouncedSize) {
     EXPECT_EQ(c.ftp.ReplyNumber(), 200);
 }
 
-TEST(FtpDownload, ActiveModePortTextAndNoAnnouncedSize) {
+TEST_F(FtpDownload, ActiveModePortTextAndNoAnnouncedSize) {
     const std::string payload = Payload(70000);
     std::string portCommand;
     ScriptServer server([&](ScriptServer& s) {
@@ -318,16 +331,18 @@ TEST(FtpDownload, ActiveModePortTextAndNoAnnouncedSize) {
     });
     Client c(server.Port());
     c.ftp.Connect();
-    c.ftp.Download("a.bin", "");  // empty local name: the remote name
+    const std::string cwd = QDir::currentPath().toStdString();
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(TempRoot())));
+    c.ftp.Download("a.bin", "");  // empty local name: the remote name in the current folder
+    QDir::setCurrent(QString::fromStdString(cwd));
     ASSERT_EQ(server.Error(), "");
     EXPECT_EQ(portCommand.rfind("PORT 127,0,0,1,", 0), 0u) << portCommand;
     EXPECT_TRUE(c.Has("start 0"));
-    EXPECT_EQ(ReadFile("a.bin"), payload);
+    EXPECT_EQ(ReadFile(Temp("a.bin")), payload);
     EXPECT_EQ(c.ftp.BytesTotal(), 70000);
-    std::remove("a.bin");
 }
 
-TEST(FtpDownload, RejectedRetrHandledOrTwiceReported) {
+TEST_F(FtpDownload, RejectedRetrHandledOrTwiceReported) {
     ScriptServer server([&](ScriptServer& s) {
         Login(s);
         for (int i = 0; i < 2; ++i) {
@@ -367,7 +382,7 @@ TEST(FtpDownload, RejectedRetrHandledOrTwiceReported) {
     EXPECT_TRUE(c.ftp.Connected());
 }
 
-TEST(FtpDownload, MalformedPasvReplyIsAConversionError) {
+TEST_F(FtpDownload, MalformedPasvReplyIsAConversionError) {
     ScriptServer server([&](ScriptServer& s) {
         Login(s);
         s.Expect("PASV", "227 Entering Passive Mode (127,0,0,1)\r\n");
@@ -380,7 +395,7 @@ TEST(FtpDownload, MalformedPasvReplyIsAConversionError) {
     EXPECT_FALSE(c.ftp.Downloading());
 }
 
-TEST(FtpDownload, AbortKeepsThePartialFileAndTheLateReplyIsDiscarded) {
+TEST_F(FtpDownload, AbortKeepsThePartialFileAndTheLateReplyIsDiscarded) {
     const std::string first = Payload(1000);
     ScriptServer server([&](ScriptServer& s) {
         Login(s);
@@ -414,7 +429,7 @@ TEST(FtpDownload, AbortKeepsThePartialFileAndTheLateReplyIsDiscarded) {
     EXPECT_EQ(c.ftp.LastReply(), "200 ok\r\n");
 }
 
-TEST(FtpDownload, DisconnectFromAHandlerEndsTheDownloadCleanly) {
+TEST_F(FtpDownload, DisconnectFromAHandlerEndsTheDownloadCleanly) {
     ScriptServer server([&](ScriptServer& s) {
         Login(s);
         int port = s.OpenDataListener();
@@ -422,6 +437,8 @@ TEST(FtpDownload, DisconnectFromAHandlerEndsTheDownloadCleanly) {
         s.AcceptData();
         s.Expect("RETR big", "150 Opening\r\n");
         s.SendData("some bytes");
+        s.WaitDataDropped();
+        s.Send("426 Transfer aborted.\r\n");
         s.Expect("QUIT", "221 bye\r\n");
         s.DrainUntilClosed();
     }, 2);
@@ -438,7 +455,7 @@ TEST(FtpDownload, DisconnectFromAHandlerEndsTheDownloadCleanly) {
     EXPECT_TRUE(c.ftp.Connected());
 }
 
-TEST(FtpDownload, ClientDestroyedFromAHandlerDuringTheCapture) {
+TEST_F(FtpDownload, ClientDestroyedFromAHandlerDuringTheCapture) {
     ScriptServer server([&](ScriptServer& s) {
         Login(s);
         int port = s.OpenDataListener();
