@@ -348,9 +348,10 @@ void TFtpClient::SocketEvent(int event) {
         // The control connection is gone: no final reply can come, so the data wait ends.
         controlLost_ = true;
         DataConnection->Cancel();
-    } else if (watchAccept_) {
+    } else if (watchAccept_ && (DataAvailable() || PeerHasClosed())) {
         // Whatever the server says while we wait for it to connect (a 425, a 421), or its
-        // close, means that it will not connect.
+        // close, means that it will not connect. (A notification may be older than the read
+        // that took its data: only what is still waiting counts.)
         controlSpoke_ = true;
         DataConnection->Cancel();
     }
@@ -514,21 +515,29 @@ void TFtpClient::AcceptData() {
     controlSpoke_ = false;
     watchAccept_ = true;
     try {
-        if (connected_ && !DataAvailable()) fd = DataConnection->Accept();
+        // Its close may have been noticed while its last reply was still unread.
+        if (connected_ && !DataAvailable() && !PeerHasClosed()) fd = DataConnection->Accept();
     } catch (const EAbortError&) {
         if (!*alive) throw;
         watchAccept_ = false;
         if (!controlSpoke_ || aborting_ || canceled_) throw;
     }
     watchAccept_ = false;
-    // A server that connected and then answered at once has its connection queued already.
     if (fd < 0) fd = DataConnection->TryAccept();
-    if (fd >= 0) {
-        DataConnection->AdoptSocket(fd);
-        return;
+    if (fd < 0) {
+        // It answered instead of connecting (a 425), or closed.
+        const std::string reply = ReadFinalReply();
+        if (!InRange(ReplyNumberOrZero(reply), 200, 299)) throw FTPException(reply);
+        // It says the transfer is done, so it did connect: the last step of that connection
+        // may still be on its way over the network. That reply is the final one.
+        lateFinal_ = reply;
+        const int timeOut = DataConnection->TimeOut;
+        const int limit = static_cast<int>(std::chrono::milliseconds(kSettleTime).count());
+        DataConnection->TimeOut = timeOut > 0 && timeOut < limit ? timeOut : limit;
+        fd = DataConnection->Accept();
+        DataConnection->TimeOut = timeOut;
     }
-    // It answered instead of connecting (a 425), or closed.
-    throw FTPException(ReadFinalReply());
+    DataConnection->AdoptSocket(fd);
 }
 
 std::string TFtpClient::ReadFinalReply() {

@@ -908,6 +908,13 @@ void TBlockingSocket::ClearInput() {
     ArmRead();
 }
 
+bool TBlockingSocket::PeerHasClosed() {
+    char probe;
+    ssize_t n = ::recv(sock_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    ArmRead();
+    return n == 0;
+}
+
 void TBlockingSocket::RaisePendingError() {
     if (int error = pendingError_) {
         pendingError_ = 0;

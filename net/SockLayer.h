@@ -172,6 +172,8 @@ protected:
     std::string CheckError(int error, int tolerated);
     // Raises the error that a notification found on the socket (a reset), if there is one.
     void RaisePendingError();
+    // True when the peer has closed and everything it sent has been read.
+    bool PeerHasClosed();
     // One pass of the event loop, blocking until something happens. False when this object
     // was destroyed meanwhile: the caller must then leave without touching any member.
     static bool WaitForEvent(const std::shared_ptr<bool>& alive);

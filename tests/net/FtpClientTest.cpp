@@ -5,63 +5,17 @@
 #include <QDir>
 #include <QTimer>
 
-#include <fstream>
-#include <sstream>
-
-#include "ScriptServer.h"
-#include "net/FtpClient.h"
+#include "FtpHelpers.h"
 
 using testnet::PumpUntil;
 using testnet::ScriptServer;
 
-namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void Login(ScriptServer& s) {
-    s.Send("220 ready\r\n");
-    s.Expect("USER u", "331 pass\r\n");
-    s.Expect("PASS p", "230 ok\r\n");
-}
-
-// A client with a record of its level-1 traffic and of its events.
-struct Client {
-    TFtpClient ftp;
-    std::vector<std::string> log;
-    explicit Client(int port) {
-        ftp.Host = "127.0.0.1";
-        ftp.Port = port;
-        ftp.UserID = "u";
-        ftp.Password = "p";
-        ftp.ReportLevel = 1;
-        ftp.OnStatus = [this](TBlockingSocket*, const std::string& s) { log.push_back("status " + s); };
-        ftp.OnConnect = [this](TBlockingSocket*) { log.push_back("connect"); };
-        ftp.OnConnectionFailed = [this](TBlockingSocket*) { log.push_back("connection failed"); };
-        ftp.OnTransactionStart = [this](TBlockingSocket*) {
-            log.push_back("start " + std::to_string(ftp.BytesTotal()));
-        };
-        ftp.OnTransactionStop = [this](TBlockingSocket*) { log.push_back("stop"); };
-        ftp.OnSuccess = [this](TCmdType t) { log.push_back("success " + std::to_string(int(t))); };
-    }
-    bool Has(const std::string& entry) const { return std::find(log.begin(), log.end(), entry) != log.end(); }
-};
-
-// Every test writes only inside its own temporary folder.
-class NetTest : public testing::Test {
-protected:
-    std::string Temp(const std::string& name) const { return tmp_.Path(name); }
-    std::string TempRoot() const { return tmp_.Root(); }
-
-private:
-    testnet::TempFolder tmp_;
-};
-
-}  // namespace
+using testnet::Client;
+using testnet::Login;
+using testnet::NetTest;
+using testnet::Payload;
+using testnet::PortPair;
+using testnet::ReadFile;
 
 class FtpLogin : public NetTest {};
 class FtpCommands : public NetTest {};
@@ -261,15 +215,6 @@ TEST_F(FtpCommands, NotConnectedGivesOneChance) {
 
 // --- downloads ---
 
-namespace {
-std::string Payload(std::size_t n) {
-    std::string p(n, '\0');
-    for (std::size_t i = 0; i < n; ++i) p[i] = static_cast<char>((i * 131) ^ (i >> 9));
-    return p;
-}
-// The last two numbers of a PASV reply: the port's high and low byte.
-std::string PortPair(int port) { return std::to_string(port / 256) + "," + std::to_string(port % 256); }
-}  // namespace
 
 TEST_F(FtpDownload, PassiveEventOrderAndAnnouncedSize) {
     const std::string payload = Payload(200000);
