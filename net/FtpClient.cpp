@@ -45,8 +45,12 @@ public:
     }
     ~Operation() {
         if (!*alive_) return;
-        if (--c_.busy_ == 0) c_.aborting_ = false;
-        else if (c_.aborting_) c_.canceled_ = true;
+        if (--c_.busy_ == 0) {
+            c_.aborting_ = false;
+            c_.canceled_ = false;
+        } else if (c_.aborting_) {
+            c_.canceled_ = true;
+        }
     }
 
 private:

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a plain build, then a build under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, then the fuzz targets (clang) replaying their corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -16,3 +16,7 @@ cmake --build build-asan -j"$jobs"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j"$jobs")
+
+CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTESSALY_FUZZ=ON -DTESSALY_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs" --target ftp_reply_fuzz
+(cd build-fuzz && ctest --output-on-failure -R '^fuzz[.]')
