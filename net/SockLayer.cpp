@@ -368,7 +368,7 @@ void TBlockingSocket::ReportStatus(int level, const std::string& text) {
         handler(this, text);
     } catch (...) {
         // A failing status handler must not end the operation that reported; it is shown.
-        platform::ShowCurrentException();
+        if (*alive) platform::ShowCurrentException();
     }
     if (wasAlive && !*alive) throw EObjectDestroyed();
 }
