@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -90,6 +91,9 @@ private:
 }  // namespace
 
 int RunTessaly(int argc, char** argv) {
+    // Past a file-size limit a write then fails and is reported like a full disk, instead
+    // of the signal ending the program with its list, playback and downloads.
+    std::signal(SIGXFSZ, SIG_IGN);
     platform::GuardedApplication app(argc, argv);
     // The application title. Not the display name: Qt would append it to every window title.
     QApplication::setApplicationName(QStringLiteral("Tessaly"));

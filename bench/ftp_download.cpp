@@ -1,5 +1,8 @@
-// Download speed and idle cost of the FTP client.
-//   ftp_download download <port> <remote> <local>   download once, print seconds and CPU
+// Download speed, responsiveness and idle cost of the FTP client.
+//   ftp_download download <port> <remote> <local>   download once: speed, CPU, and the longest
+//                                                   gap between two event-loop turns
+//   ftp_download abort <port> <remote> <local> <ms> Abort from a timer after <ms>: the time
+//                                                   from Abort to Download returning
 //   ftp_download idle <seconds>                     wait on a silent scripted server
 #include <QCoreApplication>
 #include <QTimer>
@@ -10,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,14 +25,18 @@
 
 namespace {
 
-double CpuSeconds() {
+double CpuSeconds(bool kernelOnly = false) {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    double kernel = u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+    return kernelOnly ? kernel : kernel + u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6;
 }
 
-int Download(int port, const std::string& remote, const std::string& local) {
-    TFtpClient ftp;
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+void Login(TFtpClient& ftp, int port) {
     ftp.Host = "127.0.0.1";
     ftp.Port = port;
     ftp.UserID = "anonymous";
@@ -36,14 +44,73 @@ int Download(int port, const std::string& remote, const std::string& local) {
     ftp.Passive = true;
     ftp.Connect();
     ftp.SetTransferType(2);
-    double cpu0 = CpuSeconds();
-    auto t0 = std::chrono::steady_clock::now();
+}
+
+// A GUI timer as short as the event loop allows: the longest time between two of its ticks
+// while data flows is the longest the GUI had to wait for its turn.
+struct TurnGaps {
+    QTimer tick;
+    bool measuring = false;
+    Clock::time_point last;
+    Clock::duration longest{};
+    TurnGaps() {
+        tick.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&tick, &QTimer::timeout, [this] {
+            auto now = Clock::now();
+            if (measuring) longest = std::max(longest, now - last);
+            last = now;
+        });
+        tick.start(1);
+    }
+    void Start() {
+        measuring = true;
+        last = Clock::now();
+    }
+    void Stop() {
+        if (!measuring) return;
+        longest = std::max(longest, Clock::now() - last);
+        measuring = false;
+    }
+};
+
+int Download(int port, const std::string& remote, const std::string& local) {
+    TFtpClient ftp;
+    Login(ftp, port);
+    TurnGaps gaps;
+    ftp.OnTransactionStart = [&](TBlockingSocket*) { gaps.Start(); };
+    ftp.OnTransactionStop = [&](TBlockingSocket*) { gaps.Stop(); };
+    double cpu0 = CpuSeconds(), kernel0 = CpuSeconds(true);
+    auto t0 = Clock::now();
     ftp.Download(remote, local);
-    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    double cpu = CpuSeconds() - cpu0;
+    double secs = std::chrono::duration<double>(Clock::now() - t0).count();
+    double cpu = CpuSeconds() - cpu0, kernel = CpuSeconds(true) - kernel0;
     ftp.Disconnect();
-    std::printf("client: %lld bytes in %.3f s = %.1f MB/s, CPU %.3f s\n", static_cast<long long>(ftp.BytesTotal()),
-                secs, ftp.BytesTotal() / secs / 1e6, cpu);
+    std::printf("client: %lld bytes in %.3f s = %.1f MB/s, CPU %.3f s (%.0f%% kernel), longest event-loop gap %.1f ms\n",
+                static_cast<long long>(ftp.BytesTotal()), secs, ftp.BytesTotal() / secs / 1e6, cpu,
+                cpu > 0 ? 100 * kernel / cpu : 0.0, Ms(gaps.longest));
+    return 0;
+}
+
+int AbortAfter(int port, const std::string& remote, const std::string& local, int ms) {
+    TFtpClient ftp;
+    Login(ftp, port);
+    Clock::time_point aborted{};
+    std::int64_t atAbort = 0;
+    QTimer::singleShot(ms, [&] {
+        atAbort = ftp.BytesRecvd();
+        aborted = Clock::now();
+        ftp.Abort();
+    });
+    try {
+        ftp.Download(remote, local);
+        std::printf("abort: the download ended before the Abort\n");
+        return 1;
+    } catch (const EAbortError&) {
+    }
+    auto returned = Clock::now();
+    std::printf("abort: after %lld bytes, Download returned %.2f ms after Abort\n", static_cast<long long>(atAbort),
+                Ms(returned - aborted));
+    ftp.Disconnect();
     return 0;
 }
 
@@ -100,11 +167,13 @@ int main(int argc, char** argv) {
     try {
         std::string mode = argc > 1 ? argv[1] : "";
         if (mode == "download" && argc == 5) return Download(std::atoi(argv[2]), argv[3], argv[4]);
+        if (mode == "abort" && argc == 6) return AbortAfter(std::atoi(argv[2]), argv[3], argv[4], std::atoi(argv[5]));
         if (mode == "idle") return Idle(argc > 2 ? std::atof(argv[2]) : 3.0);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "failed: %s\n", e.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: %s download <port> <remote> <local> | idle [seconds]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s download <port> <remote> <local> | abort <port> <remote> <local> <ms> | idle [seconds]\n",
+                 argv[0]);
     return 2;
 }

@@ -62,11 +62,41 @@ public:
     bool Downloading() const { return DataConnection != nullptr; }
 
 private:
-    void ReadReplyRest(const std::string& first);
+    class Operation;
+    class Deadline;
+
+    // Sends a command and reads the first line of its reply; FinishReply reads the rest.
+    std::string Exchange(const std::string& command);
+    void FinishReply(const std::string& first, const std::function<void(const std::string&)>& onLine = {});
+    std::string ReadReplyLine();
+    [[noreturn]] void LostConnection();
     void ReadGreeting();
     void JudgeLogin();
+    bool Settle();
+    void BringInStep();
     void DiscardLateInput();
-    void Download2(const std::string& remote, const std::string& local, bool& success);
+    void ThrowIfAborted() const;
+    void Download2(const std::string& remote, const std::string& target, bool& success);
+    void AcceptData();
+    std::string ReadFinalReply();
+    void SocketEvent(int event) override;
 
     std::unique_ptr<TBlockingSocket> DataConnection;
+    int busy_ = 0;           // public operations running (nested ones from handlers included)
+    bool aborting_ = false;  // Abort was called during the running operation
+    // Where the control connection stands: complete replies the server still owes us, and
+    // whether a multi-line reply (beginning with replyFirst_) was left half read.
+    int owed_ = 0;
+    bool midReply_ = false;
+    std::string replyFirst_;
+    bool binary_ = false;    // the transfer type is I or L 8
+    bool quitting_ = false;  // QUIT is sent: a 221 is its answer
+    // A running download: waiting for the server to connect in active mode (watchAccept_),
+    // the server spoke or closed meanwhile (controlSpoke_), the control connection closed
+    // (controlLost_), and the final reply read by a Disconnect from a handler (lateFinal_).
+    bool watchAccept_ = false;
+    bool controlSpoke_ = false;
+    bool controlLost_ = false;
+    bool awaitingFinal_ = false;
+    std::string lateFinal_;
 };

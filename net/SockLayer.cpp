@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "net/Parsing.h"
@@ -58,9 +59,11 @@ void TThreadTimer::UpdateTimer() {
 }
 
 void TThreadTimer::DoTimer() {
-    // A failing handler goes to the application's error box, not out of the event loop.
-    platform::Guarded([this] {
-        if (onTimer_) onTimer_(this);
+    // A failing handler goes to the application's error box, not out of the event loop. The
+    // handler runs from a copy: it may destroy this timer.
+    auto handler = onTimer_;
+    platform::Guarded([&handler, self = this] {
+        if (handler) handler(self);
     });
 }
 
@@ -85,7 +88,34 @@ int WinsockErrorFromGai(int rc) {
     }
 }
 
+int SystemResolve(const std::string& name, std::uint32_t& address) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &result);
+    if (rc == 0 && result) address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+    if (result) ::freeaddrinfo(result);
+    return WinsockErrorFromGai(rc);
+}
+
+std::mutex g_resolverMutex;
+net::HostResolver g_resolver;
+
+net::HostResolver CurrentResolver() {
+    std::lock_guard lock(g_resolverMutex);
+    return g_resolver ? g_resolver : net::HostResolver(SystemResolve);
+}
+
+// Errors of a receive that end nothing: no data yet, or a signal.
+bool Transient(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == EINTR; }
+
 }  // namespace
+
+void net::SetHostResolver(HostResolver resolver) {
+    std::lock_guard lock(g_resolverMutex);
+    g_resolver = std::move(resolver);
+}
 
 // A running host lookup. The worker thread only ever touches its own copies; `owner` is
 // read and written on the GUI thread alone, so a destroyed object simply drops the answer.
@@ -98,7 +128,11 @@ class TBlockingSocket::TimerScope {
 public:
     explicit TimerScope(TBlockingSocket& s) : s_(s), alive_(s.alive_) { s_.TimerOn(); }
     ~TimerScope() {
-        if (*alive_) s_.TimerOff();
+        try {
+            if (*alive_) s_.TimerOff();
+        } catch (...) {
+            // Only a status handler that destroyed the object gets here; nothing is left to do.
+        }
     }
 
 private:
@@ -110,7 +144,13 @@ TBlockingSocket::TBlockingSocket(QObject* Owner) : QObject(Owner) {
     ReportStatus(8, "Create");
     timer_ = std::make_unique<TThreadTimer>();
     timer_->SetEnabled(false);
-    timer_->SetOnTimer([this](TThreadTimer*) { TimerTriggered(); });
+    timer_->SetOnTimer([this](TThreadTimer*) {
+        try {
+            TimerTriggered();
+        } catch (const EObjectDestroyed&) {
+            // A status handler destroyed this object: nothing is left to time out.
+        }
+    });
     TimeOut = 0;
     canceled_ = destroying_ = connected_ = false;
     InitWinsock();
@@ -198,7 +238,10 @@ void TBlockingSocket::OnReadable() {
     char probe;
     ssize_t n = ::recv(sock_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     int err = n < 0 ? errno : 0;
-    if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) return;  // spurious wake
+    if (n < 0 && Transient(err)) return;  // spurious wake
+    // The peek has taken the socket's error (a reset) off it: keep it for the next read,
+    // which would otherwise see a clean end.
+    if (n < 0 && err != ENOTCONN && !pendingError_) pendingError_ = net::WinsockErrorFromErrno(err);
     pollfd p{sock_, POLLIN | POLLRDHUP, 0};
     ::poll(&p, 1, 0);
     bool closed = n <= 0 || (p.revents & (POLLRDHUP | POLLHUP));
@@ -238,6 +281,17 @@ void TBlockingSocket::Post(int event, int error, bool completion) {
 }
 
 void TBlockingSocket::HandleSocketMessage(int event, int error, bool completion) {
+    // Nothing may escape into the event loop: a failing handler goes to the error box, like
+    // every other handler of the program.
+    auto alive = alive_;
+    auto report = [&] {
+        try {
+            throw;
+        } catch (const EObjectDestroyed&) {
+        } catch (...) {
+            platform::ShowCurrentException();
+        }
+    };
     try {
         succeeded_ = error == 0;
         if (!succeeded_) lastError_ = error;
@@ -248,32 +302,40 @@ void TBlockingSocket::HandleSocketMessage(int event, int error, bool completion)
         }
         switch (event) {
             case FdRead:
-                if (OnDataArrival) {
-                    try {
-                        OnDataArrival(this);
-                    } catch (...) {
-                    }
+                try {
+                    Fire(OnDataArrival, this);
+                } catch (...) {
+                    report();
+                    if (!*alive) return;
                 }
+                SocketEvent(event);
                 break;
             case FdAccept:
                 connected_ = true;
-                if (OnAcceptHook) OnAcceptHook(this);
+                Fire(OnAcceptHook, this);
                 break;
             case FdConnect:
                 if (succeeded_) {
                     connected_ = true;
-                    if (OnConnect) OnConnect(this);
+                    Fire(OnConnect, this);
                 }
                 break;
             case FdClose:
-                // With data still waiting the socket stays open so that it can be read to its end.
-                if (!DataAvailable()) RequestCloseSocket();
+                try {
+                    // With data still waiting the socket stays open so that it can be read to
+                    // its end.
+                    if (!DataAvailable()) RequestCloseSocket();
+                } catch (...) {
+                    report();
+                    if (!*alive) return;
+                }
+                SocketEvent(event);
                 break;
             default:
                 break;
         }
     } catch (...) {
-        // Nothing may escape into the event loop.
+        report();
     }
 }
 
@@ -299,10 +361,16 @@ void TBlockingSocket::ReportStatus(int level, const std::string& text) {
     if (ReportLevel < level) return;
     status_ = text;
     if (destroying_ || !OnStatus) return;
+    auto alive = alive_;
+    const bool wasAlive = *alive;
     try {
-        OnStatus(this, status_);
+        TOnStatus handler = OnStatus;
+        handler(this, text);
     } catch (...) {
+        // A failing status handler must not end the operation that reported; it is shown.
+        if (*alive) platform::ShowCurrentException();
     }
+    if (wasAlive && !*alive) throw EObjectDestroyed();
 }
 
 std::string TBlockingSocket::SocketErrorText(int number) {
@@ -314,7 +382,7 @@ std::string TBlockingSocket::CheckError(int error, int tolerated) {
     lastError_ = error;
     if (error != tolerated && error > 10000) {
         std::string text = SocketErrorText(error);
-        if (OnError) OnError(this, static_cast<std::uint16_t>(error), text);
+        Fire(OnError, this, static_cast<std::uint16_t>(error), text);
         throw ESockError(text);
     }
     return {};
@@ -327,7 +395,13 @@ void TBlockingSocket::TimerOn() {
     timedOut_ = false;
     if (TimeOut < 0) throw ERangeError();
     if (!timer_) return;
-    timer_->SetInterval(static_cast<std::uint32_t>(TimeOut));
+    std::int64_t interval = TimeOut;
+    if (waitDeadline_) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(*waitDeadline_ - Clock::now()).count();
+        left = std::max<std::int64_t>(left, 1);
+        if (interval == 0 || left < interval) interval = left;
+    }
+    timer_->SetInterval(static_cast<std::uint32_t>(interval));
     timer_->SetEnabled(false);  // the countdown starts afresh
     timer_->SetEnabled(true);
 }
@@ -344,7 +418,15 @@ void TBlockingSocket::TimerTriggered() {
     TimerOff();
     timedOut_ = true;
     eventDone_ = true;
-    Abort();
+    auto alive = alive_;
+    timeOutFiring_ = true;
+    try {
+        Abort();
+    } catch (...) {
+        if (*alive) timeOutFiring_ = false;
+        throw;
+    }
+    timeOutFiring_ = false;
 }
 
 void TBlockingSocket::ResolveHost() {
@@ -363,17 +445,15 @@ void TBlockingSocket::ResolveHost() {
     lookup_->owner = this;
     // The system resolver blocks, so it runs on a worker whose answer is queued back to the
     // GUI thread like the completion message of an asynchronous lookup.
-    std::thread([lookup = lookup_, name] {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* result = nullptr;
-        int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &result);
+    std::thread([lookup = lookup_, name, resolve = CurrentResolver()] {
         std::uint32_t address = 0;
-        if (rc == 0 && result)
-            address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
-        if (result) ::freeaddrinfo(result);
-        int error = WinsockErrorFromGai(rc);
+        int error = 11001;
+        try {
+            error = resolve(name, address);
+        } catch (...) {
+            // A lookup that fails in any way found nothing.
+        }
+        if (error) address = 0;
         if (auto* app = QCoreApplication::instance())
             QMetaObject::invokeMethod(
                 app,
@@ -384,35 +464,35 @@ void TBlockingSocket::ResolveHost() {
     }).detach();
     auto alive = alive_;
     while (!(eventDone_ || timedOut_ || canceled_))
-        if (!WaitForEvent(alive)) throw ESockError("Host Lookup Canceled");
+        if (!WaitForEvent(alive)) throw EAbortError("Host Lookup Canceled");
     if (lookup_) {
         lookup_->owner = nullptr;
         lookup_.reset();
     }
     if (timedOut_) throw ESockError("Host Lookup Timed Out");
-    if (canceled_) throw ESockError("Host Lookup Canceled");
+    if (canceled_) throw EAbortError("Host Lookup Canceled");
     if (!succeeded_) throw ESockError("Host Lookup Failed");
     remoteAddress_ = remoteLookup_;
-    if (OnHostResolved) OnHostResolved(this);
+    Fire(OnHostResolved, this);
 }
 
 void TBlockingSocket::Connect() {
     ReportStatus(8, "Connecting");
     canceled_ = false;
     if (connected_) throw ESockError("Already connected");
+    auto alive = alive_;
     for (int retries = 0;;) {
         try {
             ResolveHost();
         } catch (const ESockError& e) {
+            if (!*alive) throw;
             std::string what = e.what();
             if (what == "Host Lookup Timed Out" || what == "Host Lookup Canceled") throw;
         }
         if (remoteAddress_ != 0) break;
         if (retries == 0 && OnInvalidHost) {
             bool handled = false;
-            auto alive = alive_;
-            OnInvalidHost(handled);
-            if (!*alive) throw ESockError("Connection Canceled");
+            Fire(OnInvalidHost, handled);
             if (handled) {
                 ++retries;
                 continue;
@@ -427,6 +507,7 @@ void TBlockingSocket::Connect() {
     peerPort_ = peer.sin_port;
     eventDone_ = false;
     succeeded_ = true;
+    pendingError_ = 0;
     if (::connect(sock_, reinterpret_cast<sockaddr*>(&peer), sizeof peer) < 0) {
         // A non-blocking connect is under way: Winsock calls that "would block".
         int err = errno == EINPROGRESS ? 10035 : LastWinsockError();
@@ -434,22 +515,25 @@ void TBlockingSocket::Connect() {
     }
     writeNotifier_ = std::make_unique<QSocketNotifier>(sock_, QSocketNotifier::Write);
     QObject::connect(writeNotifier_.get(), &QSocketNotifier::activated, this, [this] { OnWritable(); });
-    auto alive = alive_;
     {
         TimerScope timing(*this);
         while (!(connected_ || timedOut_ || canceled_ || !succeeded_))
-            if (!WaitForEvent(alive)) throw ESockError("Connection Canceled");
+            if (!WaitForEvent(alive)) throw EAbortError("Connection Canceled");
     }
     if (!timedOut_ && !canceled_ && succeeded_) return;
     // A socket whose connect failed or is still pending cannot be used again: start afresh
     // so that the next Connect works.
     DropSocket();
     ::close(sock_);
+    sock_ = -1;  // a failing NewSocket must not leave the closed number behind
     NewSocket(false);
-    if (OnConnectionFailed) OnConnectionFailed(this);
-    if (!*alive) throw ESockError("Connection Canceled");
-    if (timedOut_) throw ESockError("Connection Timed out");
-    if (canceled_) throw ESockError("Connection Canceled");
+    const bool timedOut = timedOut_, canceled = canceled_;
+    Fire(OnConnectionFailed, this);
+    if (timedOut) throw ESockError("Connection Timed out");
+    if (canceled) {
+        canceled_ = false;
+        throw EAbortError("Connection Canceled");
+    }
     throw ESockError("Connection Failed");
 }
 
@@ -474,7 +558,7 @@ void TBlockingSocket::RequestCloseSocket() {
     if (destroying_) return;
     // The fresh socket exists before OnDisconnect, so a handler may connect again at once.
     NewSocket(false);
-    if (OnDisconnect) OnDisconnect(this);
+    Fire(OnDisconnect, this);
 }
 
 void TBlockingSocket::Cancel() {
@@ -492,15 +576,14 @@ void TBlockingSocket::CheckConnection() {
     for (int attempts = 0; !connected_; ++attempts) {
         if (attempts > 0 || !OnConnectionRequired) throw Exception("Not Connected");
         bool handled = false;
-        auto alive = alive_;
-        OnConnectionRequired(handled);
-        if (!*alive) throw Exception("Not Connected");
+        Fire(OnConnectionRequired, handled);
         if (!handled) throw Exception("Not Connected");
     }
 }
 
 void TBlockingSocket::SendBuffer(const char* buffer, std::uint16_t length) {
     ReportStatus(4, "Sending Buffer");
+    auto alive = alive_;
     TimerScope timing(*this);
     if (!canceled_) {
         std::size_t remaining = length;
@@ -514,10 +597,19 @@ void TBlockingSocket::SendBuffer(const char* buffer, std::uint16_t length) {
             ssize_t n = ::send(sock_, buffer, remaining, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n == 0) break;
             if (n < 0) {
-                CheckSocketError(10035);
-                // Would block: wait for room without spinning (no messages run here).
-                pollfd p{sock_, POLLOUT, 0};
-                ::poll(&p, 1, 100);
+                int err = errno;
+                if (err == EINTR) continue;
+                CheckError(net::WinsockErrorFromErrno(err), 10035);
+                // No room: sleep in the event loop until there is, so that a cancel or the
+                // time-out can end the wait.
+                bool writable = false;
+                QSocketNotifier room(sock_, QSocketNotifier::Write);
+                QObject::connect(&room, &QSocketNotifier::activated, [&] {
+                    writable = true;
+                    room.setEnabled(false);
+                });
+                while (!writable && !canceled_)
+                    if (!WaitForEvent(alive)) throw EAbortError("Socket send aborted");
                 continue;
             }
             buffer += n;
@@ -557,14 +649,22 @@ std::string TBlockingSocket::Read(std::uint16_t count) {
             ssize_t n = ::recv(sock_, buffer_.data(), count - result.size(), MSG_DONTWAIT);
             int err = errno;
             ArmRead();
-            if (n == 0) return {};
+            if (n == 0) {
+                RaisePendingError();
+                return {};
+            }
             if (n > 0) {
                 result.append(buffer_.data(), static_cast<std::size_t>(n));
                 if (result.size() == count) return result;
                 continue;
             }
+            if (err == EINTR) continue;
             lastError_ = net::WinsockErrorFromErrno(err);
-            if (lastError_ == 10057) return {};
+            if (lastError_ == 10057) {
+                RaisePendingError();
+                return {};
+            }
+            if (lastError_ != 10035) pendingError_ = 0;
             CheckError(lastError_, 10035);
             if (!WaitForEvent(alive)) throw EAbortError("Socket send aborted");
         }
@@ -572,7 +672,8 @@ std::string TBlockingSocket::Read(std::uint16_t count) {
         ssize_t n = ::recv(sock_, buffer_.data(), kBufferSize, MSG_PEEK | MSG_DONTWAIT);
         int err = errno;
         ArmRead();
-        if (n < 0) CheckError(net::WinsockErrorFromErrno(err), 10035);
+        if (n < 0 && !Transient(err)) pendingError_ = 0;
+        if (n < 0 && err != EINTR) CheckError(net::WinsockErrorFromErrno(err), 10035);
         want = std::max<ssize_t>(n, 0);
     }
     if (canceled_) {
@@ -596,14 +697,24 @@ std::string TBlockingSocket::ReadLn() {
         ssize_t n = ::recv(sock_, buffer_.data(), room, MSG_PEEK | MSG_DONTWAIT);
         int err = errno;
         ArmRead();
-        if (n == 0) return {};
+        if (n == 0) {
+            RaisePendingError();
+            return {};
+        }
         if (n < 0) {
+            if (err == EINTR) continue;
             lastError_ = net::WinsockErrorFromErrno(err);
-            if (lastError_ == 10057) return {};
+            if (lastError_ == 10057) {
+                RaisePendingError();
+                return {};
+            }
+            if (lastError_ != 10035) pendingError_ = 0;
             CheckError(lastError_, 10035);
             if (canceled_) break;
             // Nothing waiting: sleep in the event loop until the next event.
             if (!WaitForEvent(alive)) throw EAbortError("Socket readln aborted");
+            // A handler that ran meanwhile may have canceled, or closed and replaced the socket.
+            if (canceled_) break;
             continue;
         }
         // Only the newly peeked bytes need searching: what was taken before had no LF.
@@ -656,7 +767,10 @@ void TBlockingSocket::CaptureFile(const std::string& fileName) {
     OutFile file;
     file.fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (file.fd < 0) platform::RaiseIoError(errno);
-    unsigned blocks = 0;
+    // Pending events run on a clock rather than per block: often enough that the GUI never
+    // notices the transfer, rarely enough that the event loop costs nothing at full speed.
+    constexpr auto kTurn = std::chrono::milliseconds(2);
+    auto lastTurn = Clock::now();
     while (!canceled_) {
         ssize_t n = ::recv(sock_, buffer_.data(), kBufferSize, MSG_DONTWAIT);
         int err = errno;
@@ -671,24 +785,29 @@ void TBlockingSocket::CaptureFile(const std::string& fileName) {
                 done += w;
             }
             bytesRecvd_ += n;
-            if (OnPacketRecvd) {
-                OnPacketRecvd(this);
-                if (!*alive) throw EAbortError("Socket send aborted");
-            }
+            Fire(OnPacketRecvd, this);
             TimerOn();  // the time-out counts from the last block
+            if (Clock::now() - lastTurn >= kTurn) {
+                if (!PumpEvents(alive)) throw EAbortError("Socket send aborted");
+                lastTurn = Clock::now();
+            }
         } else if (n == 0) {
+            RaisePendingError();  // a reset is no clean end
             break;
         } else {
+            if (err == EINTR) continue;
             lastError_ = net::WinsockErrorFromErrno(err);
-            // Not connected: the peer's close has already replaced the socket; all is read.
-            if (lastError_ == 10057) break;
+            // Not connected: the peer's close has already replaced the socket; all is read,
+            // unless the close came with an error.
+            if (lastError_ == 10057) {
+                RaisePendingError();
+                break;
+            }
+            if (lastError_ != 10035) pendingError_ = 0;
             CheckError(lastError_, 10035);
             if (!WaitForEvent(alive)) throw EAbortError("Socket send aborted");
-            continue;
+            lastTurn = Clock::now();
         }
-        // Pending events run every few blocks (a millisecond or two at full speed), which
-        // keeps the GUI lively without paying an event-loop pass per block.
-        if (++blocks % 8 == 0 && !PumpEvents(alive)) throw EAbortError("Socket send aborted");
     }
     if (::close(file.fd) < 0) {
         file.fd = -1;
@@ -701,15 +820,16 @@ void TBlockingSocket::CaptureFile(const std::string& fileName) {
     }
 }
 
-void TBlockingSocket::Listen(bool useCompletionMessage) {
+void TBlockingSocket::Listen(bool useCompletionMessage, std::uint32_t localAddress, std::uint32_t acceptFrom) {
     ReportStatus(8, "Listening");
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_addr.s_addr = localAddress;
     local.sin_port = htons(static_cast<std::uint16_t>(Port));
     eventDone_ = false;
-    ::bind(sock_, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    ::listen(sock_, 1);
+    acceptFrom_ = acceptFrom;
+    if (::bind(sock_, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) CheckSocketError(0);
+    if (::listen(sock_, 1) < 0) CheckSocketError(0);
     DropSocket();
     listening_ = true;
     listenCompletion_ = useCompletionMessage;
@@ -717,29 +837,46 @@ void TBlockingSocket::Listen(bool useCompletionMessage) {
     QObject::connect(readNotifier_.get(), &QSocketNotifier::activated, this, [this] { OnReadable(); });
 }
 
+int TBlockingSocket::TryAccept() {
+    for (;;) {
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        int fd = ::accept4(sock_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        int err = errno;
+        if (readNotifier_) readNotifier_->setEnabled(true);
+        if (fd < 0) {
+            // Nothing (more) waiting, or a caller that gave up while queued.
+            if (Transient(err) || err == ECONNABORTED) return -1;
+            CheckError(net::WinsockErrorFromErrno(err), 10035);
+            return -1;
+        }
+        if (acceptFrom_ != 0 && peer.sin_addr.s_addr != acceptFrom_) {
+            // Not the peer we expect the data from: refuse it and go on waiting.
+            ::close(fd);
+            continue;
+        }
+        remoteAddress_ = peer.sin_addr.s_addr;
+        peerPort_ = peer.sin_port;
+        return fd;
+    }
+}
+
 int TBlockingSocket::Accept() {
     ReportStatus(4, "Accepting");
     auto alive = alive_;
-    while (!(eventDone_ || canceled_))
-        if (!WaitForEvent(alive)) throw ESockError("Accepting Canceled");
-    if (canceled_) throw ESockError("Accepting Canceled");
-    if (!succeeded_) throw ESockError("Error creating Data Connection");
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    int fd = ::accept4(sock_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (readNotifier_) readNotifier_->setEnabled(true);
-    if (fd < 0) {
-        CheckSocketError(10035);
-        throw ESockError("Error creating Data Connection");
+    TimerScope timing(*this);
+    for (;;) {
+        if (canceled_) {
+            canceled_ = false;
+            throw EAbortError("Accepting Canceled");
+        }
+        if (eventDone_) {
+            if (!succeeded_) throw ESockError("Error creating Data Connection");
+            if (int fd = TryAccept(); fd >= 0) return fd;
+            eventDone_ = false;  // only strangers, or nothing after all: wait for the next
+        }
+        if (!WaitForEvent(alive)) throw EAbortError("Accepting Canceled");
     }
-    remoteAddress_ = peer.sin_addr.s_addr;
-    peerPort_ = peer.sin_port;
-    if (canceled_) {
-        ::close(fd);
-        canceled_ = false;
-        throw EAbortError("Socket send aborted");
-    }
-    return fd;
 }
 
 void TBlockingSocket::AdoptSocket(int fd) {
@@ -749,6 +886,7 @@ void TBlockingSocket::AdoptSocket(int fd) {
     ++generation_;
     listening_ = false;
     connected_ = true;
+    pendingError_ = 0;
     WatchRead();
 }
 
@@ -756,7 +894,11 @@ bool TBlockingSocket::DataAvailable() {
     ReportStatus(8, "Data Available");
     char probe;
     ssize_t n = ::recv(sock_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    int err = errno;
     ArmRead();
+    // An error taken off the socket here is kept for the next read.
+    if (n < 0 && !Transient(err) && err != ENOTCONN && !pendingError_)
+        pendingError_ = net::WinsockErrorFromErrno(err);
     return n > 0;
 }
 
@@ -766,6 +908,20 @@ void TBlockingSocket::ClearInput() {
     ArmRead();
 }
 
+bool TBlockingSocket::PeerHasClosed() {
+    char probe;
+    ssize_t n = ::recv(sock_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    ArmRead();
+    return n == 0;
+}
+
+void TBlockingSocket::RaisePendingError() {
+    if (int error = pendingError_) {
+        pendingError_ = 0;
+        CheckError(error, 0);
+    }
+}
+
 std::string TBlockingSocket::LocalAddressString() const {
     sockaddr_in local{};
     socklen_t len = sizeof local;
@@ -773,6 +929,18 @@ std::string TBlockingSocket::LocalAddressString() const {
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
     return net::PortAddressText(text);
+}
+
+std::uint32_t TBlockingSocket::LocalAddress() const {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    return ::getsockname(sock_, reinterpret_cast<sockaddr*>(&a), &len) == 0 ? a.sin_addr.s_addr : 0;
+}
+
+std::uint32_t TBlockingSocket::PeerAddress() const {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    return ::getpeername(sock_, reinterpret_cast<sockaddr*>(&a), &len) == 0 ? a.sin_addr.s_addr : 0;
 }
 
 std::string TBlockingSocket::LocalPortString() const {

@@ -6,9 +6,11 @@
 #include <QObject>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,12 @@ public:
     using ESockError::ESockError;
 };
 
+// A handler destroyed the object whose call it ran in; the call leaves without touching it.
+class EObjectDestroyed : public EAbortError {
+public:
+    EObjectDestroyed() : EAbortError("Socket send aborted") {}
+};
+
 class TBlockingSocket;
 class TThreadTimer;
 
@@ -37,6 +45,14 @@ using THandlerEvent = std::function<void(bool& Handled)>;
 using TOnHostResolved = std::function<void(TBlockingSocket* Sender)>;
 using TOnStatus = std::function<void(TBlockingSocket* Sender, const std::string& Status)>;
 using TOnErrorEvent = std::function<void(TBlockingSocket* Sender, std::uint16_t Errno, const std::string& Errmsg)>;
+
+namespace net {
+// A host lookup: fills the IPv4 address (network byte order) and returns 0, or returns the
+// Winsock lookup error (11001 host not found, ...). Runs on a worker thread.
+using HostResolver = std::function<int(const std::string& name, std::uint32_t& address)>;
+// Replaces the system resolver for every later lookup; an empty function restores it.
+void SetHostResolver(HostResolver resolver);
+}  // namespace net
 
 // A repeating interval timer whose ticks run on the GUI thread.
 class TThreadTimer : public QObject {
@@ -112,7 +128,11 @@ public:
     std::string Read(std::uint16_t count);
     std::string ReadLn();
     void CaptureFile(const std::string& fileName);
-    void Listen(bool useCompletionMessage);
+    // Listens on `localAddress` (network byte order; 0 = every address). With `acceptFrom`
+    // set, Accept takes only connections from that address and refuses the others.
+    void Listen(bool useCompletionMessage, std::uint32_t localAddress = 0, std::uint32_t acceptFrom = 0);
+    // An Accept that does not wait: the next acceptable pending connection, or -1.
+    int TryAccept();
     bool DataAvailable();
     void ClearInput();
     void ResolveHost();
@@ -121,6 +141,9 @@ public:
     std::string SocketErrorText(int number);
     std::string LocalAddressString() const;
     std::string LocalPortString() const;
+    // Addresses of this object's socket and of its peer (network byte order; 0 = none).
+    std::uint32_t LocalAddress() const;
+    std::uint32_t PeerAddress() const;
     void ReportStatus(int level, const std::string& text);
     // Makes an accepted connection this object's socket, closing the listening one.
     void AdoptSocket(int fd);
@@ -140,18 +163,42 @@ public:
     bool TimerRunning() const;
 
 protected:
+    using Clock = std::chrono::steady_clock;
+
     void TimerOn();
     void TimerOff();
     void TimerTriggered();
     // Raises for a Winsock error number unless it is `tolerated` or not above 10000.
     std::string CheckError(int error, int tolerated);
+    // Raises the error that a notification found on the socket (a reset), if there is one.
+    void RaisePendingError();
+    // True when the peer has closed and everything it sent has been read.
+    bool PeerHasClosed();
     // One pass of the event loop, blocking until something happens. False when this object
     // was destroyed meanwhile: the caller must then leave without touching any member.
     static bool WaitForEvent(const std::shared_ptr<bool>& alive);
     static bool PumpEvents(const std::shared_ptr<bool>& alive);
+    // Calls an event handler through a copy, so that the handler may replace or destroy it,
+    // and raises EObjectDestroyed when the handler destroyed this object.
+    template <class F, class... A>
+    void Fire(const F& handler, A&&... args) {
+        if (!handler) return;
+        auto alive = alive_;
+        F call = handler;
+        call(std::forward<A>(args)...);
+        if (!*alive) throw EObjectDestroyed();
+    }
+    // A read or close notification of this object's socket has been dispatched.
+    virtual void SocketEvent(int event) { (void)event; }
+
+    // While set, no wait lasts past this moment, whatever TimeOut says.
+    std::optional<Clock::time_point> waitDeadline_;
+    // True while the time-out timer calls Abort.
+    bool timeOutFiring_ = false;
 
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     bool canceled_ = false;
+    int pendingError_ = 0;  // a Winsock error that a notification took off the socket
     bool destroying_ = false;
     bool timedOut_ = false;
     bool eventDone_ = false;
@@ -194,4 +241,5 @@ private:
     bool closeNotified_ = false;
     bool listening_ = false;
     bool listenCompletion_ = false;
+    std::uint32_t acceptFrom_ = 0;
 };

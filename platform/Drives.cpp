@@ -13,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/Files.h"
+
 namespace platform {
 
 namespace {
@@ -167,7 +169,16 @@ std::vector<std::string> LinuxDrives::FixedDrives() {
         while (start <= list.size()) {
             size_t end = list.find(':', start);
             if (end == std::string::npos) end = list.size();
-            if (end > start) roots.push_back(WithSeparator(list.substr(start, end - start)));
+            if (end > start) {
+                // Entries are full paths, and one folder named twice would list each of
+                // its files twice.
+                std::string root = list.substr(start, end - start);
+                if (root[0] != '/') root = GetCurrentDir() + "/" + root;
+                root.erase(std::unique(root.begin(), root.end(), [](char a, char b) { return a == '/' && b == '/'; }),
+                           root.end());
+                root = WithSeparator(root);
+                if (std::find(roots.begin(), roots.end(), root) == roots.end()) roots.push_back(root);
+            }
             start = end + 1;
         }
         return roots;

@@ -31,7 +31,8 @@ bool ReadFolderEntries(const std::string& folder, const std::set<std::string>* m
                        const FolderEntryFn& onEntry);
 
 // The machine's drives: mount points of local, non-removable block-device file systems,
-// root first, then by mount point; or the folders of TESSALY_DRIVES when that is set.
+// root first, then by mount point; or the folders of TESSALY_DRIVES when that is set
+// (relative ones taken from the current folder, each folder once).
 class LinuxDrives : public Drives {
 public:
     std::vector<std::string> FixedDrives() override;

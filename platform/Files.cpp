@@ -28,17 +28,42 @@ void SetCurrentDir(const std::string& dir) {
     }
 }
 
+namespace {
+
+// The system would read such a path only up to the NUL, which names another file.
+bool HoldsNul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
+// A text file is a plain file: a pipe would wait for a writer and a device such as
+// /dev/zero never end, either one holding the GUI. Others fail as access denied, the same
+// as a folder does; a plain file is then read and written as usual.
+// Returns the errno to raise, 0 for a plain file.
+int RefuseAllButPlainFile(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return 0;
+}
+
+}  // namespace
+
 bool FileExists(const std::string& path) {
+    if (HoldsNul(path)) return false;
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool PathExists(const std::string& path) {
+    if (HoldsNul(path)) return false;
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
 }
 
 bool DeleteFile(const std::string& path, int* err) {
+    if (HoldsNul(path)) {
+        if (err) *err = EINVAL;
+        return false;
+    }
     struct stat st;
     // unlink() would not refuse a folder on every system; a folder is no file to delete.
     if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -58,9 +83,15 @@ std::string SystemErrorText(int err) {
 }
 
 TextFileWriter::TextFileWriter(const std::string& path, Mode mode) {
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Rewrite ? O_TRUNC : O_APPEND);
+    // Not blocking: a pipe in the file's place would otherwise wait for a reader forever.
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (mode == Mode::Rewrite ? O_TRUNC : O_APPEND);
     fd_ = ::open(path.c_str(), flags, 0666);
     if (fd_ < 0) RaiseIoError(errno);
+    if (int err = RefuseAllButPlainFile(fd_)) {
+        ::close(fd_);
+        fd_ = -1;
+        RaiseIoError(err);
+    }
     buffer_.reserve(64 * 1024);
 }
 
@@ -110,12 +141,13 @@ void TextFileWriter::Close() {
 }
 
 void ReadTextLines(const std::string& path, const std::function<void(const std::string&)>& onLine) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) RaiseIoError(errno);
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
+    if (int err = RefuseAllButPlainFile(fd)) RaiseIoError(err);
 
     std::vector<char> buf(64 * 1024);
     size_t pos = 0, len = 0;

@@ -28,7 +28,8 @@ void SetCurrentDir(const std::string& dir);
 bool FileExists(const std::string& path);
 // True when anything (file or folder) of that name exists.
 bool PathExists(const std::string& path);
-// Deletes a file; on failure returns false and sets `err` to the errno.
+// Deletes a file; on failure returns false and sets `err` to the errno. A path holding a
+// NUL byte names no file: none of these three functions looks it up.
 bool DeleteFile(const std::string& path, int* err = nullptr);
 
 // The system's text for an errno, for messages the user reads.

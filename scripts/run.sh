@@ -24,14 +24,19 @@ if [ -z "${TESSALY_SITE:-}" ]; then
   fi
 fi
 
+# The program works in the folder it is started in (result lists, downloaded songs), so give
+# it one of its own under out/ rather than the source tree.
+program="$PWD/build/tessaly"
+work="$PWD/out/work"
+mkdir -p "$work"
 if [ -n "${DISPLAY:-}" ]; then
   status=0
-  ./build/tessaly || status=$?
+  (cd "$work" && "$program") || status=$?
   exit "$status"
 fi
 out="$PWD/out/screenshots"
 rm -rf "$out"
 echo "No display: starting Tessaly under Xvfb and taking screenshots."
-TESSALY_SCREENSHOTS="$out" xvfb-run -a -s "-screen 0 1280x1024x24" ./build/tessaly
+(cd "$work" && TESSALY_SCREENSHOTS="$out" xvfb-run -a -s "-screen 0 1280x1024x24" "$program")
 echo "Screenshots are in $out:"
 ls -1 "$out"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a plain build, then a build under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, then the fuzz targets (clang) replaying their corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -17,3 +17,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp":print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j"$jobs")
+
+CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTESSALY_FUZZ=ON -DTESSALY_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs" --target ftp_reply_fuzz
+(cd build-fuzz && ctest --output-on-failure -R '^fuzz[.]')

@@ -48,7 +48,7 @@ void TForm1::Button1Click() {
             continue;
         }
         const std::string path = CheckListBox1->Text(i);
-        const QString name = QString::fromLocal8Bit(path.c_str());
+        const QString name = QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size()));
         bool yes = Ask(QStringLiteral("該当する") + name + QStringLiteral("を削除しますか\r\n\r\n")) ==
                    platform::BoxAnswer::Yes;
         int at = FindEntry(CheckListBox1, i, path);

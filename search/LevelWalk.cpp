@@ -4,6 +4,15 @@
 
 namespace search {
 
+namespace {
+
+// A stored list holds one path per line and ends at code 26: a name with a line break or
+// that code would read back as other paths, or cut off every line after it. Such a name
+// is neither listed nor walked into.
+bool FitsAListLine(std::string_view name) { return name.find_first_of("\r\n\x1a") == std::string_view::npos; }
+
+}  // namespace
+
 WalkEnd WalkLevels(const std::vector<std::string>& roots, std::string_view mask, platform::Drives& drives,
                    WalkSink& sink, int maxLevels) {
     const platform::FileMask fileMask(mask);
@@ -27,6 +36,7 @@ WalkEnd WalkLevels(const std::vector<std::string>& roots, std::string_view mask,
             int entries = 0;
             drives.ReadFolder(dir, [&](std::string_view name, platform::EntryType type) {
                 ++entries;
+                if (!FitsAListLine(name)) return;
                 if (name.find('.') == std::string_view::npos) next.Add(folder, name, "/");
                 if (cancelled || type != platform::EntryType::File || !fileMask.Matches(name)) return;
                 path.resize(folder.size());

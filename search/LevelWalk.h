@@ -65,6 +65,7 @@ inline constexpr int kMaxLevels = 17;
 // `mask` level by level, and folder by folder in the order they were found. Only names
 // without a "." are walked into: a folder with a dot in its name is not entered, and a
 // plain file without one is taken along like a folder (reading it later gives nothing).
+// Names holding CR, LF or code 26 are passed over: no stored list could hold them.
 // Ends as interrupted when folders remain below the deepest level or the sink cancels.
 //
 // Each folder is read once: its matches and its walkable names are both taken from that

@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -55,8 +57,15 @@ std::string StoredListPath(const std::string& workDir, const std::string& boxTex
 
 void WriteList(const std::string& path, int count, const std::function<std::string(int)>& line) {
     platform::TextFileWriter out(path, platform::TextFileWriter::Mode::Rewrite);
-    for (int i = 0; i < count; ++i) out.WriteLine(line(i));
-    out.Close();
+    try {
+        for (int i = 0; i < count; ++i) out.WriteLine(line(i));
+        out.Close();
+    } catch (...) {
+        // A cut list would later pass for the whole result, its last line naming a file
+        // nobody found. Without one, the next quick search searches the disks again.
+        ::unlink(path.c_str());
+        throw;
+    }
 }
 
 bool ContainsIgnoringAsciiCase(const std::string& line, const std::string& lowerKeyword) {
@@ -84,8 +93,16 @@ void ReadList(const std::string& path, const std::string* keyword,
 
 void AppendLine(const std::string& path, const std::string& line) {
     platform::TextFileWriter out(path, platform::TextFileWriter::Mode::Append);
-    out.WriteLine(line);
-    out.Close();
+    struct stat before{};
+    const bool known = ::stat(path.c_str(), &before) == 0;
+    try {
+        out.WriteLine(line);
+        out.Close();
+    } catch (...) {
+        // Half a line would run into the next one appended; the file keeps whole lines.
+        if (known) (void)::truncate(path.c_str(), before.st_size);
+        throw;
+    }
 }
 
 }  // namespace store

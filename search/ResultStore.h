@@ -29,6 +29,7 @@ std::string StoredListPath(const std::string& workDir, const std::string& boxTex
 inline constexpr const char* kDownloadLogName = "SearchView.dwn";
 
 // Writes `count` lines, line i being `line(i)`, each followed by CR LF; creates or truncates.
+// A write that fails after the file was opened removes it before the error is raised.
 void WriteList(const std::string& path, int count, const std::function<std::string(int)>& line);
 
 // Reads the lines of a stored list; with a keyword only the lines that contain it, both
@@ -36,7 +37,8 @@ void WriteList(const std::string& path, int count, const std::function<std::stri
 void ReadList(const std::string& path, const std::string* keyword,
               const std::function<void(const std::string&)>& onLine);
 
-// Appends `line` and CR LF to the file, creating it when missing.
+// Appends `line` and CR LF to the file, creating it when missing. A failed append leaves the
+// file at its former length.
 void AppendLine(const std::string& path, const std::string& line);
 
 bool ContainsIgnoringAsciiCase(const std::string& line, const std::string& lowerKeyword);

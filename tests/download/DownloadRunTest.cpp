@@ -362,3 +362,38 @@ TEST_F(DownloadRun, ServerThatIsDown) {
     EXPECT_EQ(form->DownloadIndex, 2);
     EXPECT_FALSE(form->Timer6->Enabled());
 }
+
+// Continuous play reaches the downloaded songs through the main list while the run goes on:
+// the first song plays before the last one has arrived, and the next song follows it.
+TEST_F(DownloadRun, ContinuousPlayPicksUpSongsWhileLaterOnesArrive) {
+    Serve({{"a.wav", "a", SongBytes(1, 40000)}, {"b.wav", "b", SongBytes(2, 40000)}, {"c.wav", "c", SongBytes(3, 40000)}});
+    Fetch();
+    StartAll();
+    ASSERT_EQ(form->AutoPlay, 1);
+    auto* media = fakes->media;
+    auto playTicks = [&] {
+        form->Timer2Timer();
+        form->Timer1Timer();
+    };
+    for (int i = 0; i < 20 && form->CheckListBox1->Count() == 0; ++i) form->Timer6Timer();
+    ASSERT_EQ(form->CheckListBox1->Count(), 1);
+    ASSERT_TRUE(form->Timer6->Enabled());
+
+    playTicks();  // selects and opens the first song
+    playTicks();  // starts it
+    EXPECT_EQ(media->file, Path("a.wav"));
+    EXPECT_TRUE(media->playing);
+    EXPECT_LT(form->CheckListBox1->Count(), 3);
+
+    // The rest arrives while the first song plays; then the first song ends.
+    RunTicks();
+    ASSERT_EQ(form->CheckListBox1->Count(), 3);
+    media->position = media->length;
+    playTicks();
+    EXPECT_EQ(form->Label9->text(), QStringLiteral("残り0.0%"));
+    EXPECT_EQ(form->CheckListBox1->ItemIndex(), 1);
+    EXPECT_EQ(media->file, Path("b.wav"));
+    playTicks();
+    EXPECT_TRUE(media->playing);
+    EXPECT_EQ(std::count(media->calls.begin(), media->calls.end(), "play"), 2);
+}

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "RealServer.h"
+#include "ScriptServer.h"
 #include "net/FtpClient.h"
 
 namespace {
@@ -47,8 +48,8 @@ TEST_P(RealServerDownload, FilesArriveByteIdentical) {
     ftp.OnTransactionStart = [&](TBlockingSocket*) { announced = ftp.BytesTotal(); };
     ftp.Connect();
     ftp.SetTransferType(2);
-    std::string local = testing::TempDir() + "real-" + std::to_string(GetParam().server) +
-                        (GetParam().passive ? "p" : "a") + ".bin";
+    testnet::TempFolder tmp;
+    std::string local = tmp.Path("song.bin");
     ftp.Download("song.bin", local);
     EXPECT_TRUE(ReadFile(local) == payload);
     EXPECT_EQ(ftp.BytesTotal(), static_cast<std::int64_t>(payload.size()));

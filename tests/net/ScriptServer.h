@@ -1,9 +1,12 @@
 #pragma once
 // A loopback FTP peer whose every reply the test writes. It runs the test's script on its
 // own thread with blocking sockets; each blocking step gives up after a few seconds so that
-// a broken client cannot hang the suite.
+// a broken client cannot hang the suite. Whatever a test may wait for on the GUI thread
+// wakes its event loop.
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QMetaObject>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <arpa/inet.h>
@@ -14,14 +17,69 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "net/SockLayer.h"
+#include "platform/Services.h"
+
 namespace testnet {
+
+// Makes a waiting GUI thread look at its flags again (callable from any thread).
+inline void WakeGui() {
+    if (auto* app = QCoreApplication::instance()) QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
+}
+
+// The test's own temporary folder.
+class TempFolder {
+public:
+    TempFolder() {
+        if (!dir_.isValid()) throw std::runtime_error("no temporary folder");
+    }
+    std::string Path(const std::string& name) const { return dir_.path().toStdString() + "/" + name; }
+    std::string Root() const { return dir_.path().toStdString(); }
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Error boxes are recorded instead of shown for the lifetime of the object.
+class RecordedBoxes {
+public:
+    RecordedBoxes() : old_(std::move(platform::Current().boxes)) {
+        auto fake = std::make_unique<platform::FakeMessageBoxes>();
+        boxes = fake.get();
+        platform::Current().boxes = std::move(fake);
+    }
+    ~RecordedBoxes() { platform::Current().boxes = std::move(old_); }
+    platform::FakeMessageBoxes* boxes;
+
+private:
+    std::unique_ptr<platform::MessageBoxes> old_;
+};
+
+// Host names resolve from this table only, and never through DNS, while the object lives.
+class FakeResolver {
+public:
+    FakeResolver(std::initializer_list<std::pair<std::string, std::string>> names = {}) {
+        std::vector<std::pair<std::string, std::string>> table(names);
+        net::SetHostResolver([table = std::move(table)](const std::string& name, std::uint32_t& address) {
+            for (const auto& [host, dotted] : table)
+                if (host == name) return inet_pton(AF_INET, dotted.c_str(), &address) == 1 ? 0 : 11001;
+            return 11001;
+        });
+    }
+    ~FakeResolver() { net::SetHostResolver({}); }
+    FakeResolver(const FakeResolver&) = delete;
+    FakeResolver& operator=(const FakeResolver&) = delete;
+};
 
 inline int ListenLoopback(int backlog = 4) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -42,7 +100,8 @@ inline int LocalPort(int fd) {
     return ntohs(a.sin_port);
 }
 
-// Runs the event loop until `done` holds or `ms` pass; false on the time limit.
+// Runs the event loop until `done` holds or `ms` pass; false on the time limit. Whatever sets
+// what `done` reads must wake the loop (a socket, a timer, or WakeGui from another thread).
 template <class P>
 bool PumpUntil(P done, int ms = 5000) {
     bool expired = false;
@@ -74,6 +133,7 @@ public:
             CloseControl();
             CloseData();
             finished_ = true;
+            WakeGui();
         });
     }
 
@@ -110,8 +170,11 @@ public:
             line += c;
         }
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::lock_guard lock(mutex_);
-        commands_.push_back(line);
+        {
+            std::lock_guard lock(mutex_);
+            commands_.push_back(line);
+        }
+        WakeGui();
         return line;
     }
 
@@ -144,16 +207,37 @@ public:
         ::close(dataListen_);
         dataListen_ = -1;
     }
-    void ConnectData(int port) {
-        data_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Connects to the client's data port, from `from` (any loopback address).
+    void ConnectData(int port, const char* from = "127.0.0.1") { data_ = ConnectFrom(port, from); }
+    static int ConnectFrom(int port, const char* from) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &local.sin_addr);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0)
+            throw std::runtime_error(std::string("cannot bind to ") + from);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(static_cast<uint16_t>(port));
-        if (::connect(data_, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0)
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0)
             throw std::runtime_error("cannot connect to the client's data port");
+        return fd;
+    }
+    // The port of a "PORT h1,h2,h3,h4,p1,p2" command.
+    static int PortOf(const std::string& command) {
+        int h[4], hi = 0, lo = 0;
+        if (std::sscanf(command.c_str(), "PORT %d,%d,%d,%d,%d,%d", &h[0], &h[1], &h[2], &h[3], &hi, &lo) != 6)
+            throw std::runtime_error("not a PORT command: " + command);
+        return hi * 256 + lo;
     }
     void SendData(const std::string& bytes) { SendOn(data_, bytes); }
+    // Ends the data connection with a reset instead of a close.
+    void ResetData() {
+        linger l{1, 0};
+        setsockopt(data_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        CloseData();
+    }
     void CloseData() {
         if (data_ >= 0) ::close(data_);
         data_ = -1;
@@ -168,11 +252,23 @@ public:
     }
     // Blocks until the test lets the script go on.
     void WaitGo() {
-        for (int i = 0; i < 1000 && !go_; ++i) usleep(10000);
-        if (!go_) throw std::runtime_error("the test never let the script go on");
+        std::unique_lock lock(mutex_);
+        if (!goCv_.wait_for(lock, std::chrono::seconds(10), [this] { return go_; }))
+            throw std::runtime_error("the test never let the script go on");
         go_ = false;
     }
-    void Go() { go_ = true; }
+    void Go() {
+        std::lock_guard lock(mutex_);
+        go_ = true;
+        goCv_.notify_all();
+    }
+    // Tells the test that the script got this far (see Reached).
+    void Mark() {
+        ++marks_;
+        WakeGui();
+    }
+    int Marks() const { return marks_; }
+    static void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 private:
     void WaitReadable(int fd) {
@@ -207,7 +303,9 @@ private:
     int data_ = -1;
     std::atomic<bool> stop_{false};
     std::atomic<bool> finished_{false};
-    std::atomic<bool> go_{false};
+    std::atomic<int> marks_{0};
+    bool go_ = false;
+    std::condition_variable goCv_;
     std::mutex mutex_;
     std::string error_;
     std::vector<std::string> commands_;

@@ -87,7 +87,8 @@ TEST(SockLayer, CaptureFileGetsAllDataBeforeTheClose) {
         s.CloseControl();
     });
     auto sock = ConnectTo(server.Port());
-    std::string path = testing::TempDir() + "capture.bin";
+    testnet::TempFolder tmp;
+    std::string path = tmp.Path("capture.bin");
     int packets = 0;
     sock->OnPacketRecvd = [&](TBlockingSocket* sender) {
         EXPECT_EQ(sender, sock.get());
@@ -130,6 +131,7 @@ TEST(SockLayer, RefusedConnectionFailsAndLeavesTheObjectUsable) {
 }
 
 TEST(SockLayer, HostNamesResolveAndProxyWins) {
+    testnet::FakeResolver names{{"proxy.test", "127.0.0.1"}};
     ScriptServer server([](ScriptServer& s) { s.Send("x\r\n"); }, 2);
     TBlockingSocket sock;
     int resolved = 0;
@@ -141,9 +143,9 @@ TEST(SockLayer, HostNamesResolveAndProxyWins) {
     EXPECT_EQ(sock.ReadLn(), "x\r\n");
     sock.Disconnect();
 
-    sock.Host = "no-such-host.invalid";
+    sock.Host = "no-such-host.test";
     sock.Port = 1;
-    sock.Proxy = "localhost";
+    sock.Proxy = "proxy.test";
     sock.ProxyPort = server.Port();
     sock.Connect();
     EXPECT_EQ(resolved, 1);
@@ -152,8 +154,9 @@ TEST(SockLayer, HostNamesResolveAndProxyWins) {
 }
 
 TEST(SockLayer, InvalidHostGetsOneRetry) {
+    testnet::FakeResolver names;
     TBlockingSocket sock;
-    sock.Host = "no-such-host.invalid";
+    sock.Host = "no-such-host.test";
     sock.Port = 21;
     int calls = 0;
     sock.OnInvalidHost = [&](bool& handled) {
@@ -248,7 +251,8 @@ TEST(SockLayer, CancelAndTimeOutEndAWaitAndClearTheFlag) {
     EXPECT_FALSE(sock->TimerRunning());
 }
 
-TEST(SockLayer, StatusLevelsAndHandlerExceptionsAreContained) {
+TEST(SockLayer, StatusLevelsAndFailingHandlersGoToTheErrorBox) {
+    testnet::RecordedBoxes shown;
     std::vector<std::string> seen;
     TBlockingSocket sock;
     sock.OnStatus = [&](TBlockingSocket*, const std::string& s) {
@@ -256,13 +260,22 @@ TEST(SockLayer, StatusLevelsAndHandlerExceptionsAreContained) {
         throw std::runtime_error("handler fault");
     };
     sock.ReportLevel = 4;
-    sock.Cancel();          // level 8: not reported
-    sock.RequestCloseSocket();  // level 4
+    sock.Cancel();              // level 8: not reported
+    sock.RequestCloseSocket();  // level 4; the failing handler does not end the operation
     EXPECT_EQ(seen, std::vector<std::string>{"Request Close Socket"});
     EXPECT_EQ(sock.Status(), "Request Close Socket");
     sock.ReportLevel = 8;
     EXPECT_EQ(sock.SocketErrorText(10061), "10061:Connection refused");
     EXPECT_EQ(sock.Status(), "Looking Up Error Message");
+    EXPECT_EQ(shown.boxes->TextsOf(platform::BoxKind::Error),
+              (std::vector<QString>{"handler fault", "handler fault"}));
+
+    // A handler that fails inside a notification is shown as well.
+    ScriptServer server([](ScriptServer& s) { s.CloseControl(); });
+    auto peer = ConnectTo(server.Port());
+    peer->OnDisconnect = [](TBlockingSocket*) { throw std::runtime_error("close handler fault"); };
+    ASSERT_TRUE(PumpUntil([&] { return !peer->Connected(); }));
+    EXPECT_EQ(shown.boxes->TextsOf(platform::BoxKind::Error).back(), "close handler fault");
 }
 
 TEST(SockLayer, DestroyedFromAHandlerInsideItsOwnWait) {

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "platform/Drives.h"
+#include "platform/Files.h"
 #include "platform/Finder.h"
 #include "platform/Input.h"
 
@@ -48,6 +49,10 @@ TEST(DrivesTest, EnvironmentListReplacesTheDisksInItsOrder) {
     setenv("TESSALY_DRIVES", "/media/music::/tmp/b/", 1);
     platform::LinuxDrives drives;
     EXPECT_EQ(drives.FixedDrives(), (V{"/media/music/", "/tmp/b/"}));
+    // One folder named twice is searched once, and a relative one from the current folder:
+    // every entry of the list is a full path.
+    setenv("TESSALY_DRIVES", "/media//music:rel/dir:/media/music/:/tmp/b", 1);
+    EXPECT_EQ(drives.FixedDrives(), (V{"/media/music/", platform::GetCurrentDir() + "/rel/dir/", "/tmp/b/"}));
     if (old)
         setenv("TESSALY_DRIVES", saved.c_str(), 1);
     else

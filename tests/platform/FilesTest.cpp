@@ -163,4 +163,21 @@ TEST_F(FilesTest, DeleteRefusesFoldersAndReportsTheReason) {
     EXPECT_FALSE(platform::FileExists(Path("folder")));  // a folder is no plain file
 }
 
+TEST_F(FilesTest, PipesAndDevicesInAFilesPlaceFailInsteadOfHolding) {
+    // Before, reading a pipe waited for a writer and /dev/zero never ended: the GUI held.
+    ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("/dev/zero", Path("zero").c_str()), 0);
+    for (const char* name : {"pipe", "zero"}) {
+        int code = 0;
+        try {
+            platform::ReadTextLines(Path(name), [](const std::string&) { FAIL() << "a line from a device"; });
+        } catch (const EInOutError& e) {
+            code = e.Code();
+        }
+        EXPECT_EQ(code, 5) << name;
+        for (auto mode : {platform::TextFileWriter::Mode::Rewrite, platform::TextFileWriter::Mode::Append})
+            EXPECT_THROW(platform::TextFileWriter(Path(name), mode), EInOutError) << name;
+    }
+}
+
 }  // namespace

@@ -186,4 +186,51 @@ TEST_F(DropDeleteTest, ListChangedWhileAQuestionWaits) {
     EXPECT_TRUE(form->Button1->isHidden());
 }
 
+TEST_F(DropDeleteTest, DroppedNamesThatNameAnotherFileNeverGetDeleted) {
+    // A NUL byte cuts a name short for every file function; a URL of another host names
+    // a file there, which the same path here is not.
+    WriteFile(Path("keep.txt"), "precious");
+    ::mkdir(Path("server").c_str(), 0755);
+    WriteFile(Path("server") + "/keep.txt", "precious");
+    const QByteArray local = QUrl::fromLocalFile(QString::fromStdString(dir)).toEncoded();
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"), local + "/keep.txt%00.mp3\r\n" + "file://" +
+                                                      QUrl::toPercentEncoding(QString::fromStdString(Path("server")), "/")
+                                                          .replace(0, 1, "") +
+                                                      "/keep.txt\r\n" + local + "/keep.txt\r\n");
+    QDragEnterEvent enter(QPoint(100, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form, &enter);
+    QDropEvent drop(QPointF(100, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form, &drop);
+    EXPECT_EQ(Entries(), V{Path("keep.txt")}) << data.data("text/uri-list").toStdString();
+
+    // Such a name reaching the list another way (a stored list edited by hand) names no
+    // file: its entry goes like that of a file already gone, the file it begins with stays.
+    const std::string cut = Path("keep.txt") + std::string("\0.mp3", 5);
+    form->CheckListBox1->Clear();
+    form->CheckListBox1->Add(cut);
+    Check({0});
+    boxes->answers = {BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes};
+    form->Button1Click();
+    EXPECT_EQ(Questions().back(), AboutFile(cut)) << "the question names the whole entry";
+    EXPECT_EQ(ReadFile(Path("keep.txt")), "precious");
+    EXPECT_EQ(form->CheckListBox1->Count(), 0);
+}
+
+TEST_F(DropDeleteTest, ALinkIsDeletedNotWhatItPointsTo) {
+    WriteFile(Path("target.mp3"), "precious");
+    ::mkdir(Path("folder").c_str(), 0755);
+    ASSERT_EQ(::symlink(Path("target.mp3").c_str(), Path("link.mp3").c_str()), 0);
+    ASSERT_EQ(::symlink(Path("folder").c_str(), Path("folderlink").c_str()), 0);
+    form->WMDropFiles({Path("link.mp3"), Path("folderlink")});
+    Check({0, 1});
+    boxes->answers = {BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes};
+    form->Button1Click();
+    EXPECT_FALSE(platform::PathExists(Path("link.mp3")));
+    EXPECT_FALSE(platform::PathExists(Path("folderlink")));
+    EXPECT_EQ(ReadFile(Path("target.mp3")), "precious");
+    EXPECT_TRUE(platform::PathExists(Path("folder")));
+    EXPECT_EQ(form->CheckListBox1->Count(), 0);
+}
+
 }  // namespace
