@@ -7,6 +7,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 extern "C" {
 #include <emf2svg.h>
@@ -36,11 +37,29 @@ std::string UpperExtension(const std::string& path) {
     return ext;
 }
 
+// The most memory one decoded picture may take, as much as Qt's own image readers allow.
+constexpr unsigned long long kMaxPictureBytes = 256ull * 1024 * 1024;
+
+// Opens a plain file for reading. A FIFO would block the GUI until some writer came, and a
+// device such as /dev/zero would be read until memory ran out.
+FILE* OpenPictureFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) Fail(path, SystemErrorText(errno));
+    if (!S_ISREG(st.st_mode)) Fail(path, "通常のファイルではありません");
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) Fail(path, SystemErrorText(errno));
+    return f;
+}
+
 // Read by the file's own bytes: a name that is not valid UTF-8 (an old Shift-JIS disc) would
 // not survive a round trip through QString.
 QByteArray ReadAll(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) Fail(path, SystemErrorText(errno));
+    FILE* f = OpenPictureFile(path);
+    struct stat st {};
+    if (::fstat(fileno(f), &st) == 0 && static_cast<unsigned long long>(st.st_size) > kMaxPictureBytes) {
+        std::fclose(f);
+        Fail(path, "画像が大きすぎます");
+    }
     QByteArray bytes;
     char buffer[65536];
     size_t n;
@@ -52,9 +71,6 @@ QByteArray ReadAll(const std::string& path) {
 }
 
 // ---- JPEG ----
-
-// The most memory one decoded picture may take, as much as Qt's own image readers allow.
-constexpr unsigned long long kMaxPictureBytes = 256ull * 1024 * 1024;
 
 struct JpegErrors {
     jpeg_error_mgr pub;
@@ -217,8 +233,7 @@ QImage Picture::Scaled(QSize size) const {
 }
 
 QImage DecodeJpeg(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) Fail(path, SystemErrorText(errno));
+    FILE* f = OpenPictureFile(path);
     QImage* image = nullptr;
     char message[JMSG_LENGTH_MAX] = {};
     const bool ok = DecodeJpegFile(f, &image, message);

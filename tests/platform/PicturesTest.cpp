@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
+#include "FifoWatchdog.h"
 #include "MediaMaker.h"
 #include "platform/Pictures.h"
 #include "platform/ProgramStart.h"
@@ -164,6 +166,18 @@ TEST_F(PicturesTest, HugeJpegsAreReducedOrRefusedAndOddNamesLoad) {
     bomb[sof + 6] = bomb[sof + 8] = static_cast<char>(0xDC);
     Write(P("bomb.jpg"), bomb);
     EXPECT_THROW(platform::LoadPicture(P("bomb.jpg")), EInvalidGraphic);
+
+    // Things that are no plain files, named like pictures: errors at once, not a GUI that
+    // waits for a writer or reads /dev/zero until memory runs out.
+    ASSERT_EQ(mkfifo(P("pipe.jpg").c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo(P("pipe.bmp").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("/dev/zero", P("zero.bmp").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/zero", P("zero.jpg").c_str()), 0);
+    for (const char* name : {"pipe.jpg", "pipe.bmp", "zero.bmp", "zero.jpg"}) {
+        SCOPED_TRACE(name);
+        const FifoWatchdog watchdog(P(name));
+        EXPECT_THROW(platform::LoadPicture(P(name)), EInvalidGraphic);
+    }
 
     // Names that are not UTF-8 (Shift-JIS from an old disc) load like any other.
     for (const char* ext : {"bmp", "jpg", "wmf"}) {
