@@ -102,7 +102,15 @@ void TForm1::Button2Click() {
     // Without a connection the next step fails and ends the click; the connect button stays
     // usable so that the user can try again.
     if (!FtpClient1->Connected()) Button2->setEnabled(true);
-    FtpClient1->SetTransferType(1);
+    try {
+        FtpClient1->SetTransferType(1);
+    } catch (...) {
+        // The click ends with the error box; a connection that the server keeps open but
+        // will not serve is closed, and the user may try again.
+        download::DisconnectQuietly(*this);
+        Button2->setEnabled(true);
+        throw;
+    }
     StatusBar1->SetSimpleText(QStringLiteral("HEADER DOWNLOAD START."));
     DownloadState = -1;
     Timer5->SetEnabled(true);
