@@ -1,11 +1,16 @@
 // The catalogue fetch and the download queue against a site that misbehaves on purpose,
 // driven through the windows' handlers with a scripted server on loopback.
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 
 #include "Fixtures.h"
+#include "download/Catalogue.h"
 #include "download/Site.h"
 #include "download/TForm5.h"
 #include "net/FtpClient.h"
@@ -33,6 +38,31 @@ void SendFile(ScriptServer& s, const std::string& name, const std::string& bytes
     s.SendData(bytes);
     s.CloseData();
     s.Send("226 done\r\n");
+}
+
+// A full disk as root also meets it: no file of this process grows past `bytes`.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        oldSignal_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit tight = old_;
+        tight.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &tight);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldSignal_);
+    }
+
+private:
+    rlimit old_{};
+    void (*oldSignal_)(int) = nullptr;
+};
+
+long long SizeOf(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
 }
 
 }  // namespace
@@ -112,4 +142,108 @@ TEST_F(HostileSite, RefusedTextTypeLeavesTheConnectButtonUsable) {
     EXPECT_FALSE(form->FtpClient1->Connected());
     EXPECT_TRUE(form->Button2->isEnabled());
     EXPECT_FALSE(form->Timer5->Enabled());
+}
+
+TEST_F(HostileSite, FullDiskFailsTheSongOrTheFetchAndTheRunGoesOn) {
+    const std::string big(200000, 'A');
+    const std::string catalogue = "message\r\n" + std::string(100000, 'x') + "\r\n";
+    ScriptServer server(
+        [&](ScriptServer& s) {
+            SiteLogin(s);
+            s.Expect("TYPE A", "200 text\r\n");
+            try {
+                SendFile(s, "header.txt", catalogue, std::to_string(catalogue.size()));
+            } catch (const std::exception&) {
+                s.Send("426 aborted\r\n");  // the client dropped the data connection
+            }
+            s.Expect("QUIT", "221 bye\r\n");
+        },
+        1);
+    PointAt(server);
+    int successes = 0;
+    auto success = form->FtpClient1->OnSuccess;
+    form->FtpClient1->OnSuccess = [&, success](TCmdType t) {
+        if (t == TCmdType::TransRetr) ++successes;
+        success(t);
+    };
+    {
+        FileSizeLimit limit(50000);
+        boxes->answers.push_back(BoxAnswer::Yes);
+        platform::Guarded([&] { form->Button2Click(); });
+        for (int i = 0; i < 10 && form->Timer5->Enabled(); ++i) platform::Guarded([&] { form->Timer5Timer(); });
+    }
+    ASSERT_TRUE(testnet::PumpUntil([&] { return server.Finished(); }));
+    EXPECT_EQ(server.Error(), "");
+    EXPECT_EQ(successes, 0);
+    EXPECT_FALSE(Form5->isVisible());
+    EXPECT_TRUE(form->Button2->isEnabled());
+    EXPECT_FALSE(form->FtpClient1->Connected());
+
+    ScriptServer songs(
+        [&](ScriptServer& s) {
+            SiteLogin(s);
+            s.Expect("TYPE I", "200 binary\r\n");
+            const std::string name = s.Commands().size() < 5 ? "big.wav" : "small.wav";
+            try {
+                SendFile(s, name, name == "big.wav" ? big : "tiny", name == "big.wav" ? "200000" : "4");
+            } catch (const std::exception&) {
+                s.Send("426 aborted\r\n");
+            }
+            s.Expect("QUIT", "221 bye\r\n");
+        },
+        2);
+    PointAt(songs);
+    Songs({"big.wav", "small.wav"});
+    {
+        FileSizeLimit limit(50000);
+        StartRun();
+        RunTicks();
+    }
+    ASSERT_TRUE(testnet::PumpUntil([&] { return songs.Finished(); }));
+    EXPECT_EQ(songs.Error(), "");
+    EXPECT_FALSE(form->Timer6->Enabled());
+    EXPECT_EQ(successes, 1);
+    EXPECT_EQ(Entries(), std::vector<std::string>{Path("small.wav")});
+    EXPECT_FALSE(platform::PathExists(Path("big.wav")));
+    EXPECT_EQ(SizeOf(Path("temp")), -1) << "the small song's temp became small.wav";
+    EXPECT_TRUE(Form5->CheckListBox1->Checked(0));
+    EXPECT_FALSE(Form5->CheckListBox1->Checked(1));
+    std::vector<std::string> log;
+    platform::ReadTextLines(Path("SearchView.dwn"), [&](const std::string& l) { log.push_back(l); });
+    EXPECT_EQ(log, std::vector<std::string>{Path("small.wav")});
+    EXPECT_TRUE(boxes->TextsOf(BoxKind::Error).empty());
+}
+
+TEST_F(HostileSite, CatalogueWithoutEndIsAbortedAtItsLimit) {
+    bool clientLeft = false;
+    ScriptServer server([&](ScriptServer& s) {
+        SiteLogin(s);
+        s.Expect("TYPE A", "200 text\r\n");
+        const std::string port = s.ReadLine();
+        s.Send("200 ok\r\n");
+        s.Expect("RETR header.txt", "150 Opening.\r\n");
+        s.ConnectData(ScriptServer::PortOf(port));
+        const std::string lines(65536, '\r');
+        try {
+            for (int i = 0; i < 1024; ++i) s.SendData(lines);  // 64 MB at most
+        } catch (const std::exception&) {
+            clientLeft = true;
+        }
+        s.CloseData();
+        s.Send("426 aborted\r\n");
+        s.Expect("QUIT", "221 bye\r\n");
+    });
+    PointAt(server);
+    boxes->answers.push_back(BoxAnswer::Yes);
+    platform::Guarded([&] { form->Button2Click(); });
+    for (int i = 0; i < 10 && form->Timer5->Enabled(); ++i) platform::Guarded([&] { form->Timer5Timer(); });
+    ASSERT_TRUE(testnet::PumpUntil([&] { return server.Finished(); }, 20000));
+    EXPECT_EQ(server.Error(), "");
+    EXPECT_TRUE(clientLeft);
+    EXPECT_LE(SizeOf(Path("header.txt")), download::kCatalogueLimit + 65536);
+    EXPECT_EQ(form->StatusBar1->SimpleText(), QStringLiteral("カタログが大きすぎるため、入手を中止しました"));
+    EXPECT_FALSE(Form5->isVisible());
+    EXPECT_TRUE(form->Button2->isEnabled());
+    EXPECT_FALSE(form->FtpClient1->Connected());
+    EXPECT_TRUE(boxes->TextsOf(BoxKind::Error).empty());
 }
