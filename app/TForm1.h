@@ -182,6 +182,9 @@ public:
     // size it announced.
     bool SongConfirmed = false;
     std::int64_t SongAnnounced = 0;
+    // The catalogue's transfer is running, and it was aborted for growing past its limit.
+    bool CatalogueTransfer = false;
+    bool CatalogueOverflow = false;
     // Ends the process after the close handler; tests replace it.
     std::function<void(int)> ExitProcess;
 

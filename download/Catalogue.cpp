@@ -2,9 +2,11 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "platform/Files.h"
 #include "search/ResultStore.h"
 
 namespace download {
@@ -67,6 +69,22 @@ Catalogue ParseCatalogue(const std::vector<std::string>& lines, int capacity) {
         else
             ++c.dropped;
     } while (k < lines.size());
+    return c;
+}
+
+Catalogue ReadCatalogue(const std::string& path, int capacity) {
+    const std::size_t keep = 1 + 2 * static_cast<std::size_t>(std::max(capacity, 0));
+    std::vector<std::string> lines;
+    long long beyond = 0;
+    platform::ReadTextLines(path, [&](const std::string& line) {
+        if (lines.size() < keep)
+            lines.push_back(line);
+        else
+            ++beyond;
+    });
+    Catalogue c = ParseCatalogue(lines, capacity);
+    // The kept lines end with a whole pair, so further lines pair up among themselves.
+    c.dropped += static_cast<int>(std::min<long long>((beyond + 1) / 2, 1 << 30));
     return c;
 }
 

@@ -32,6 +32,14 @@ struct Catalogue {
 // kept; the rest are counted in `dropped`.
 Catalogue ParseCatalogue(const std::vector<std::string>& lines, int capacity);
 
+// The largest catalogue fetched: far beyond any real one (a song takes two short lines), small
+// enough that a server sending without end neither fills the disk nor the memory.
+inline constexpr long long kCatalogueLimit = 4 * 1024 * 1024;
+
+// The catalogue file read as ParseCatalogue reads its lines. Lines past the table's room are
+// only counted, so a file of countless lines costs no memory.
+Catalogue ReadCatalogue(const std::string& path, int capacity);
+
 // Why a catalogue file name must not be used, or nothing when it is safe: it must name one
 // plain file in the working folder and be one command argument for the server.
 std::optional<std::string> SongNameProblem(const std::string& serverName);

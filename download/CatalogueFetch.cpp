@@ -102,15 +102,28 @@ void TForm1::Button2Click() {
     // Without a connection the next step fails and ends the click; the connect button stays
     // usable so that the user can try again.
     if (!FtpClient1->Connected()) Button2->setEnabled(true);
-    FtpClient1->SetTransferType(1);
+    try {
+        FtpClient1->SetTransferType(1);
+    } catch (...) {
+        // The click ends with the error box; a connection that the server keeps open but
+        // will not serve is closed, and the user may try again.
+        download::DisconnectQuietly(*this);
+        Button2->setEnabled(true);
+        throw;
+    }
     StatusBar1->SetSimpleText(QStringLiteral("HEADER DOWNLOAD START."));
     DownloadState = -1;
     Timer5->SetEnabled(true);
+    CatalogueOverflow = false;
+    CatalogueTransfer = true;
     try {
         FtpClient1->Download("header.txt", WorkPath("header.txt"));
     } catch (const std::exception& e) {
         download::LogLine(e.what());
     }
+    CatalogueTransfer = false;
+    if (CatalogueOverflow)
+        StatusBar1->SetSimpleText(Utf8("カタログが大きすぎるため、入手を中止しました"));
 }
 
 void TForm1::Timer5Timer() {
@@ -128,9 +141,7 @@ void TForm1::Timer5Timer() {
     Form5->show();
     Form5->raise();
     Form5->activateWindow();
-    std::vector<std::string> lines;
-    platform::ReadTextLines(WorkPath("header.txt"), [&](const std::string& line) { lines.push_back(line); });
-    download::Catalogue c = download::ParseCatalogue(lines, static_cast<int>(CatalogueFiles.size()));
+    download::Catalogue c = download::ReadCatalogue(WorkPath("header.txt"), static_cast<int>(CatalogueFiles.size()));
     Form5->CheckListBox1->Clear();
     Form5->AddMemoLine(QString::fromStdString(c.message));
     for (size_t i = 0; i < c.songs.size(); ++i) {
@@ -173,6 +184,11 @@ void TForm1::FtpClient1Status(TBlockingSocket*, const std::string& Status) {
 }
 
 void TForm1::FtpClient1PacketRecvd(TBlockingSocket*) {
+    if (CatalogueTransfer && !CatalogueOverflow && FtpClient1->BytesRecvd() > download::kCatalogueLimit) {
+        // Ends like any aborted catalogue: the phase becomes 0 and the next tick disconnects.
+        CatalogueOverflow = true;
+        FtpClient1->Abort();
+    }
     StatusBar1->SetSimpleText(QString::fromStdString(download::DecodeSjis(DownloadName)) + Utf8(" を受信中 ") +
                               QString::number(FtpClient1->BytesRecvd()) + QStringLiteral(" of ") +
                               QString::number(FtpClient1->BytesTotal()));

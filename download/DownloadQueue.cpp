@@ -69,7 +69,15 @@ void TForm1::Button4Click() {
             return;
         }
     }
-    FtpClient1->SetTransferType(2);
+    try {
+        FtpClient1->SetTransferType(2);
+    } catch (const std::exception& e) {
+        // Refused, or the server went away after the log-in: the song fails like a refused
+        // one and the run goes on (a phase left at -1 would stall it for good).
+        StatusBar1->SetSimpleText(Utf8("入手できません: ") + QString::fromStdString(e.what()).trimmed());
+        if (!TransferOrphaned) DownloadState = 100;
+        return;
+    }
     StatusBar1->SetSimpleText(QStringLiteral("CONTENTS DOWNLOAD START."));
     try {
         FtpClient1->Download(DownloadName, WorkPath("temp"));

@@ -691,6 +691,22 @@ std::string TBlockingSocket::ReadLn() {
     auto alive = alive_;
     TimerScope timing(*this);
     std::string line;
+    // A peer that sends lines faster than they are read would never let this wait: after a
+    // run of lines that were all waiting already, pending events get their turn, so that a
+    // cancel, a time-out or a click still ends an endless reply.
+    if (lineRunStart_ && Clock::now() - *lineRunStart_ >= kEventTurn) {
+        lineRunStart_.reset();
+        if (!PumpEvents(alive)) throw EAbortError("Socket readln aborted");
+        // Every line restarts the time-out timer, so a deadline is looked at here as well.
+        if (!canceled_ && waitDeadline_ && Clock::now() >= *waitDeadline_) {
+            TimerTriggered();
+            if (!*alive) throw EAbortError("Socket readln aborted");
+        }
+        if (canceled_) {
+            canceled_ = false;
+            throw EAbortError("Socket readln aborted");
+        }
+    }
     for (;;) {
         std::size_t room = kBufferSize - line.size();
         if (room == 0) throw ERangeError();  // the line does not fit the I/O buffer
@@ -712,6 +728,7 @@ std::string TBlockingSocket::ReadLn() {
             CheckError(lastError_, 10035);
             if (canceled_) break;
             // Nothing waiting: sleep in the event loop until the next event.
+            lineRunStart_.reset();
             if (!WaitForEvent(alive)) throw EAbortError("Socket readln aborted");
             // A handler that ran meanwhile may have canceled, or closed and replaced the socket.
             if (canceled_) break;
@@ -723,11 +740,13 @@ std::string TBlockingSocket::ReadLn() {
             ssize_t got = ::recv(sock_, buffer_.data(), take, MSG_DONTWAIT);
             ArmRead();
             if (got > 0) line.append(buffer_.data(), static_cast<std::size_t>(got));
+            if (!lineRunStart_) lineRunStart_ = Clock::now();
             return line;
         }
         ssize_t got = ::recv(sock_, buffer_.data(), static_cast<std::size_t>(n), MSG_DONTWAIT);
         ArmRead();
         if (got > 0) line.append(buffer_.data(), static_cast<std::size_t>(got));
+        lineRunStart_.reset();
         if (!PumpEvents(alive)) throw EAbortError("Socket readln aborted");
         if (canceled_) break;
     }
@@ -769,7 +788,6 @@ void TBlockingSocket::CaptureFile(const std::string& fileName) {
     if (file.fd < 0) platform::RaiseIoError(errno);
     // Pending events run on a clock rather than per block: often enough that the GUI never
     // notices the transfer, rarely enough that the event loop costs nothing at full speed.
-    constexpr auto kTurn = std::chrono::milliseconds(2);
     auto lastTurn = Clock::now();
     while (!canceled_) {
         ssize_t n = ::recv(sock_, buffer_.data(), kBufferSize, MSG_DONTWAIT);
@@ -787,7 +805,7 @@ void TBlockingSocket::CaptureFile(const std::string& fileName) {
             bytesRecvd_ += n;
             Fire(OnPacketRecvd, this);
             TimerOn();  // the time-out counts from the last block
-            if (Clock::now() - lastTurn >= kTurn) {
+            if (Clock::now() - lastTurn >= kEventTurn) {
                 if (!PumpEvents(alive)) throw EAbortError("Socket send aborted");
                 lastTurn = Clock::now();
             }

@@ -191,6 +191,9 @@ protected:
     // A read or close notification of this object's socket has been dispatched.
     virtual void SocketEvent(int event) { (void)event; }
 
+    // How long a read that never has to wait may go on before pending events run.
+    static constexpr auto kEventTurn = std::chrono::milliseconds(2);
+
     // While set, no wait lasts past this moment, whatever TimeOut says.
     std::optional<Clock::time_point> waitDeadline_;
     // True while the time-out timer calls Abort.
@@ -239,6 +242,8 @@ private:
     std::unique_ptr<QSocketNotifier> writeNotifier_;
     bool readArmed_ = false;
     bool closeNotified_ = false;
+    // When ReadLn began returning lines that were all waiting already (none: it waited).
+    std::optional<Clock::time_point> lineRunStart_;
     bool listening_ = false;
     bool listenCompletion_ = false;
     std::uint32_t acceptFrom_ = 0;

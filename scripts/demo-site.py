@@ -198,9 +198,19 @@ def main():
         ThrottledDTPHandler.write_limit = a.write_limit
         SiteHandler.dtp_handler = ThrottledDTPHandler
     server = FTPServer((a.host, a.port), SiteHandler)
+    # The site lives as long as whoever started it: a program or test run that ends without
+    # stopping it (killed, crashed) must not leave a server behind on the port.
+    parent = os.getppid()
+
+    def leave_with_parent():
+        if os.getppid() != parent:
+            os._exit(0)
+
+    server.ioloop.call_every(0.5, leave_with_parent)
     print("PORT %d" % server.address[1], flush=True)
     try:
-        server.serve_forever()
+        # A timeout, or the loop would sleep until the next connection before checking.
+        server.serve_forever(timeout=0.5)
     except KeyboardInterrupt:
         pass
 

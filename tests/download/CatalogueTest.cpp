@@ -1,6 +1,9 @@
 // Catalogue lines, Shift-JIS names and the checks on untrusted song names.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+#include <fstream>
+
 #include "download/Catalogue.h"
 #include "download/Site.h"
 
@@ -49,6 +52,33 @@ TEST(CatalogueParse, SongsBeyondTheTableAreCountedNotKept) {
     EXPECT_EQ(c.songs.size(), 51u);
     EXPECT_EQ(c.dropped, 9);
     EXPECT_EQ(c.songs.back().file, "s50.wav");
+}
+
+TEST(CatalogueParse, FileReadKeepsTheTableAndCountsTheRest) {
+    QTemporaryDir tmp;
+    const std::string path = tmp.path().toStdString() + "/header.txt";
+    auto write = [&](const std::string& bytes) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    };
+    // 51 songs fill the table; 3 full pairs and a lone name lie beyond it.
+    std::string text = "msg\r\n";
+    for (int i = 0; i < 55; ++i) text += "s" + std::to_string(i) + ".wav\r\nline\r\n";
+    text += "last.wav\r\n";
+    write(text);
+    auto c = download::ReadCatalogue(path, 51);
+    ASSERT_EQ(c.songs.size(), 51u);
+    EXPECT_EQ(c.songs.back().file, "s50.wav");
+    EXPECT_EQ(c.dropped, 5);
+    // A file of countless empty lines: the table is filled, the rest only counted.
+    write("msg\r\n" + std::string(200000, '\r'));
+    c = download::ReadCatalogue(path, 51);
+    EXPECT_EQ(c.songs.size(), 51u);
+    EXPECT_EQ(c.dropped, 100000 - 51);
+    // Within the table it reads as the lines do.
+    write("msg\r\na.wav\r\nA\r\n");
+    c = download::ReadCatalogue(path, 51);
+    ASSERT_EQ(c.songs.size(), 1u);
+    EXPECT_EQ(c.songs[0].display, "A");
 }
 
 TEST(CatalogueParse, ShiftJisDecodingMarksBadBytes) {
