@@ -9,6 +9,7 @@
 #include <csignal>
 #include <memory>
 
+#include "FileSizeLimit.h"
 #include "Fixtures.h"
 #include "download/Catalogue.h"
 #include "download/Site.h"
@@ -39,26 +40,6 @@ void SendFile(ScriptServer& s, const std::string& name, const std::string& bytes
     s.CloseData();
     s.Send("226 done\r\n");
 }
-
-// A full disk as root also meets it: no file of this process grows past `bytes`.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        oldSignal_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit tight = old_;
-        tight.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &tight);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldSignal_);
-    }
-
-private:
-    rlimit old_{};
-    void (*oldSignal_)(int) = nullptr;
-};
 
 long long SizeOf(const std::string& path) {
     struct stat st{};

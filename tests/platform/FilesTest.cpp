@@ -8,6 +8,7 @@
 #include <csignal>
 #include <vector>
 
+#include "FileSizeLimit.h"
 #include "Fixtures.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
@@ -103,27 +104,6 @@ TEST_F(FilesTest, FailuresRaiseTheRunTimeError) {
     // Reading a folder as a text file is refused, also for root.
     EXPECT_EQ(codeOf([&] { platform::ReadTextLines(Path("sub"), [](const std::string&) {}); }), 5);
 }
-
-// Lowers the largest file size this process may write, with the signal that would end it
-// ignored, so a write past the limit fails as on a full disk; for root too.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        oldSignal_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit tight = old_;
-        tight.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &tight);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldSignal_);
-    }
-
-private:
-    rlimit old_{};
-    void (*oldSignal_)(int) = SIG_DFL;
-};
 
 TEST_F(FilesTest, FullDiskIsReportedNotSwallowed) {
     for (auto mode : {platform::TextFileWriter::Mode::Rewrite, platform::TextFileWriter::Mode::Append}) {

@@ -17,6 +17,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
+#include "FileSizeLimit.h"
 #include "FifoWatchdog.h"
 #include "MediaMaker.h"
 #include "platform/Pictures.h"
@@ -204,20 +205,15 @@ TEST_F(PicturesTest, PdfThatCannotBeWrittenWhollyIsAnError) {
     QImage page(600, 400, QImage::Format_RGB32);
     for (int y = 0; y < page.height(); ++y)
         for (int x = 0; x < page.width(); ++x) page.setPixel(x, y, qRgb((x * 7919 + y * 104729) & 255, (x * y) & 255, (x ^ y) & 255));
-    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 8192;
-    setrlimit(RLIMIT_FSIZE, &small);
     std::string failure;
-    try {
-        printing.PrintImage(page, 96, 96);
-    } catch (const std::exception& e) {
-        failure = e.what();
+    {
+        FileSizeLimit full(8192);
+        try {
+            printing.PrintImage(page, 96, 96);
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
     }
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previous);
     EXPECT_NE(failure.find("out.pdf"), std::string::npos) << failure;
     EXPECT_FALSE(std::filesystem::exists(P("out.pdf")));  // no cut-off file left behind
     // With room again, the next print works.

@@ -5,6 +5,7 @@
 
 #include <csignal>
 
+#include "FileSizeLimit.h"
 #include "SearchFixture.h"
 #include "platform/Exceptions.h"
 #include "platform/Guard.h"
@@ -14,27 +15,6 @@ namespace {
 using V = std::vector<std::string>;
 
 class HostileTreeTest : public SearchFixture {};
-
-// Lowers the largest file this process may write, with the signal that would end it
-// ignored, so a write past it fails as on a full disk; root meets it too.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        oldSignal_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit tight = old_;
-        tight.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &tight);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldSignal_);
-    }
-
-private:
-    rlimit old_{};
-    void (*oldSignal_)(int) = SIG_DFL;
-};
 
 TEST_F(HostileTreeTest, NamesWithLineBreaksOrEndMarkNeverReachTheStoredList) {
     std::string r = AddDrive("R");
