@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
@@ -290,7 +291,9 @@ TEST_F(DownloadRun, AlreadyObtainedSongsAreSkippedWithCheckBox1) {
 TEST_F(DownloadRun, HostileNamesNeverLeaveTheFolderNorReachTheServer) {
     const std::string tag = std::to_string(::getpid()) + "-" + std::to_string(reinterpret_cast<uintptr_t>(this));
     const std::string up = "../escape-" + tag + ".wav";
-    const std::string abs = "/tmp/abs-" + tag + ".wav";
+    QTemporaryDir outside;  // a folder beside the working folder, the target of an absolute name
+    ASSERT_TRUE(outside.isValid());
+    const std::string abs = outside.path().toStdString() + "/abs-" + tag + ".wav";
     WriteFile(site + "/x.wav", "x");
     Serve({{up, "up", ""},
            {abs, "abs", ""},

@@ -46,13 +46,13 @@ TEST(DrivesTest, FixedDisksFromTheMountTable) {
 TEST(DrivesTest, EnvironmentListReplacesTheDisksInItsOrder) {
     const char* old = std::getenv("TESSALY_DRIVES");
     std::string saved = old ? old : "";
-    setenv("TESSALY_DRIVES", "/media/music::/tmp/b/", 1);
+    setenv("TESSALY_DRIVES", "/media/music::/srv/b/", 1);
     platform::LinuxDrives drives;
-    EXPECT_EQ(drives.FixedDrives(), (V{"/media/music/", "/tmp/b/"}));
+    EXPECT_EQ(drives.FixedDrives(), (V{"/media/music/", "/srv/b/"}));
     // One folder named twice is searched once, and a relative one from the current folder:
     // every entry of the list is a full path.
-    setenv("TESSALY_DRIVES", "/media//music:rel/dir:/media/music/:/tmp/b", 1);
-    EXPECT_EQ(drives.FixedDrives(), (V{"/media/music/", platform::GetCurrentDir() + "/rel/dir/", "/tmp/b/"}));
+    setenv("TESSALY_DRIVES", "/media//music:rel/dir:/media/music/:/srv/b", 1);
+    EXPECT_EQ(drives.FixedDrives(), (V{"/media/music/", platform::GetCurrentDir() + "/rel/dir/", "/srv/b/"}));
     if (old)
         setenv("TESSALY_DRIVES", saved.c_str(), 1);
     else
