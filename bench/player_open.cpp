@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/PlayerBench.h"
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "platform/Fonts.h"
@@ -53,18 +54,8 @@ long PeakKb() {
     return 0;
 }
 
-void Wait(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-void Activate(TForm1* form, const std::string& path) {
-    form->CheckListBox1->Clear();
-    form->CheckListBox1->Add(path);
-    form->CheckListBox1->SetItemIndex(0);
-    form->CheckListBox1Click();
-}
+using bench::Activate;
+using bench::Wait;
 
 // A photo-like picture: smooth gradients with noise, so it compresses like a real one.
 void MakeJpeg(const std::string& path) {

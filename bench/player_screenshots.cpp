@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "bench/PlayerBench.h"
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "platform/Fonts.h"
@@ -25,18 +26,8 @@
 
 namespace {
 
-void Wait(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-void Activate(TForm1* form, const std::string& path) {
-    form->CheckListBox1->Clear();
-    form->CheckListBox1->Add(path);
-    form->CheckListBox1->SetItemIndex(0);
-    platform::Guarded([&] { form->CheckListBox1Click(); });
-}
+using bench::Activate;
+using bench::Wait;
 
 std::string Le16(int v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
 std::string Le32(long v) { return Le16(static_cast<int>(v & 0xFFFF)) + Le16(static_cast<int>((v >> 16) & 0xFFFF)); }
