@@ -228,6 +228,7 @@ private:
     void Post(int event, int error, bool completion);
     void HandleSocketMessage(int event, int error, bool completion);
     void LookupDone(std::uint32_t address, int error);
+    void SpliceToFile(int pipeRead, int fileFd, std::size_t size);
 
     std::array<char, kBufferSize> buffer_{};
     std::vector<std::string> winsockInfo_;
