@@ -8,6 +8,7 @@
 // song) and curl's, the rest of the run and its Timer6 ticks, the longest gap between two
 // event-loop turns, and the CPU share while the run waits between songs.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -51,10 +52,22 @@ double Median(std::vector<double> v) {
 struct QueueResult {
     double transfers = 0, wall = 0, maxGapMs = 0, idleCpu = 0, idleWall = 0;
     int ticks = 0, songs = 0;
+    std::vector<double> perSong;
 };
+
+// Shortest, median and longest of the songs' times, in ms.
+std::string Spread(const std::vector<double>& times) {
+    if (times.empty()) return "-";
+    std::vector<double> v = times;
+    std::sort(v.begin(), v.end());
+    char text[96];
+    std::snprintf(text, sizeof text, "%.0f/%.0f/%.0f ms", v.front() * 1000, Median(v) * 1000, v.back() * 1000);
+    return text;
+}
 
 QueueResult RunQueue(const std::string& work) {
     QueueResult r;
+    ::sync();  // the last run's files are on disk: its write-back does not fall into this one
     TForm1* form = Form1;
     form->CheckListBox1->Clear();
     auto* boxes = static_cast<platform::FakeMessageBoxes*>(platform::Current().boxes.get());
@@ -76,6 +89,7 @@ QueueResult RunQueue(const std::string& work) {
         original();
         if (starting && form->DownloadIndex < Form5->CheckListBox1->Count()) {
             r.transfers += Now() - t0;
+            r.perSong.push_back(Now() - t0);
             ++r.songs;
         }
         (void)transferStart;
@@ -130,9 +144,10 @@ QueueResult RunQueue(const std::string& work) {
 // them until the end, as the queue keeps its songs: a burst of 20 files removed a second after
 // being written never meets the kernel's write-back, which the queue's 80-second run does.
 // The time counted is curl's own from connect to the end of each file, as the queue's is.
-double RunCurl(const std::string& site, const std::string& work, int songs) {
+double RunCurl(const std::string& site, const std::string& work, int songs, std::vector<double>& perSong) {
     std::string out = work + "/curl";
     std::filesystem::create_directories(out);
+    ::sync();
     double inside = 0;
     const double start = Now();
     for (int i = 1; i <= songs; ++i) {
@@ -147,6 +162,7 @@ double RunCurl(const std::string& site, const std::string& work, int songs) {
         if (!p || std::fscanf(p, "%lf", &t) != 1) std::printf("  curl failed for song %d\n", i);
         if (p && ::pclose(p) != 0) std::printf("  curl failed for song %d\n", i);
         inside += t;
+        perSong.push_back(t);
     }
     std::filesystem::remove_all(out);
     return inside;
@@ -180,11 +196,12 @@ int main(int argc, char** argv) {
     for (int round = 1; round <= rounds; ++round) {
         QueueResult q;
         double curl = 0;
+        std::vector<double> curlSongs;
         if (round % 2) {
             q = RunQueue(work);
-            curl = RunCurl(site, work, q.songs);
+            curl = RunCurl(site, work, q.songs, curlSongs);
         } else {
-            curl = RunCurl(site, work, 20);
+            curl = RunCurl(site, work, 20, curlSongs);
             q = RunQueue(work);
         }
         double ratio = curl / q.transfers;
@@ -195,6 +212,8 @@ int main(int argc, char** argv) {
         double bound = (2.0 * q.songs + 1) * 2.0 + 0.5;
         std::printf("round %d: %d songs, transfers %.2f s (%.0f MB/s), curl %.2f s (%.0f MB/s), speed ratio %.2f\n",
                     round, q.songs, q.transfers, q.songs * 50 / q.transfers, curl, q.songs * 50 / curl, ratio);
+        std::printf("  one song (shortest/median/longest): queue %s, curl %s\n", Spread(q.perSong).c_str(),
+                    Spread(curlSongs).c_str());
         std::printf("  rest of the run %.1f s, %d ticks (%.2f per song); bound %.1f s: %s\n", rest, q.ticks,
                     q.songs ? double(q.ticks) / q.songs : 0.0, bound, rest <= bound ? "ok" : "EXCEEDED");
         std::printf("  longest event-loop gap %.1f ms (%s); CPU between songs %.2f%% of %.1f s\n", q.maxGapMs,
