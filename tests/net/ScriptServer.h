@@ -193,6 +193,12 @@ public:
         }
     }
 
+    // Ends the control connection with a reset instead of a close.
+    void ResetControl() {
+        linger l{1, 0};
+        setsockopt(control_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        CloseControl();
+    }
     void CloseControl() {
         if (control_ >= 0) ::close(control_);
         control_ = -1;

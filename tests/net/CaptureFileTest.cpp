@@ -1,0 +1,278 @@
+// A data connection captured into a local file, with a hostile peer and a hostile local side:
+// odd block shapes, targets that take part in no splice, a full disk between and at block
+// boundaries, no descriptors to spare, a stall, a reset, an abort, a handler that destroys the
+// socket. Every case ends with as many open descriptors as it began with.
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "FileSizeLimit.h"
+#include "FtpHelpers.h"
+#include "net/SockLayer.h"
+
+using namespace testnet;
+
+namespace {
+
+std::unique_ptr<TBlockingSocket> ConnectTo(int port) {
+    auto s = std::make_unique<TBlockingSocket>();
+    s->Host = "127.0.0.1";
+    s->Port = port;
+    s->Connect();
+    s->TimeOut = 5000;  // a regression fails instead of hanging
+    return s;
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+std::int64_t SizeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+// Leaves only `spare` descriptors free while it lives, so that a pipe cannot be had.
+class DescriptorShortage {
+public:
+    explicit DescriptorShortage(int spare) {
+        ::getrlimit(RLIMIT_NOFILE, &old_);
+        rlimit tight = old_;
+        tight.rlim_cur = static_cast<rlim_t>(OpenDescriptors() + 64);
+        ::setrlimit(RLIMIT_NOFILE, &tight);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers_.push_back(fd);
+        for (int i = 0; i < spare && !fillers_.empty(); ++i) {
+            ::close(fillers_.back());
+            fillers_.pop_back();
+        }
+    }
+    ~DescriptorShortage() {
+        for (int fd : fillers_) ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &old_);
+    }
+    DescriptorShortage(const DescriptorShortage&) = delete;
+    DescriptorShortage& operator=(const DescriptorShortage&) = delete;
+
+private:
+    rlimit old_{};
+    std::vector<int> fillers_;
+};
+
+// A peer that sends `pieces` one after another, then closes.
+ScriptServer Sender(const std::string& payload, std::vector<std::size_t> pieces, int pauseEvery = 0) {
+    return ScriptServer([&payload, pieces = std::move(pieces), pauseEvery](ScriptServer& s) {
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            s.Send(payload.substr(at, pieces[i]));
+            at += pieces[i];
+            if (pauseEvery > 0 && i % pauseEvery == 0) ScriptServer::Pause(1);
+        }
+        s.CloseControl();
+    });
+}
+
+class CaptureFile : public NetTest {
+protected:
+    void SetUp() override { descriptors_ = OpenDescriptors(); }
+    void TearDown() override { EXPECT_EQ(OpenDescriptors(), descriptors_) << "descriptors leaked"; }
+
+private:
+    int descriptors_ = 0;
+};
+
+}  // namespace
+
+TEST_F(CaptureFile, EveryBlockShapeArrivesByteForByte) {
+    struct Case {
+        const char* name;
+        std::vector<std::size_t> pieces;
+        int pauseEvery;
+    };
+    const std::vector<Case> cases = {
+        {"nothing", {}, 0},
+        {"one byte", {1}, 0},
+        {"a byte at a time", std::vector<std::size_t>(3000, 1), 50},
+        {"odd sizes", {4095, 1, 4097, 65535, 2, 65537, 123457}, 1},
+        {"one whole block", {65536}, 0},
+        {"two whole blocks", {131072}, 0},
+        {"a megabyte and three", {(1u << 20) + 3}, 0},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        std::size_t total = 0;
+        for (auto p : k.pieces) total += p;
+        const std::string payload = Payload(total);
+        auto server = Sender(payload, k.pieces, k.pauseEvery);
+        auto sock = ConnectTo(server.Port());
+        const std::string path = Temp("capture.bin");
+        int packets = 0;
+        // Each block is in the file before its event says so.
+        sock->OnPacketRecvd = [&](TBlockingSocket* sender) {
+            ++packets;
+            EXPECT_EQ(SizeOf(path), sender->BytesRecvd());
+        };
+        sock->CaptureFile(path);
+        EXPECT_EQ(ReadFile(path), payload);
+        EXPECT_EQ(sock->BytesRecvd(), static_cast<std::int64_t>(total));
+        EXPECT_EQ(packets > 0, total > 0);
+        EXPECT_TRUE(PumpUntil([&] { return server.Finished(); }));
+        EXPECT_EQ(server.Error(), "");
+    }
+}
+
+// A FIFO with a slow reader, the null device, and a device that is always full: none of them
+// takes a block the way a plain file does, yet each must get what a plain write gives it.
+TEST_F(CaptureFile, TargetsThatAreNoPlainFile) {
+    const std::string payload = Payload((1u << 20) + 77);
+    {
+        SCOPED_TRACE("FIFO");
+        const std::string fifo = Temp("fifo");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        std::string read;
+        std::thread reader([&] {
+            int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+            char buf[4096];
+            for (ssize_t n; fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0;) {
+                read.append(buf, static_cast<std::size_t>(n));
+                ScriptServer::Pause(1);  // slower than the network: the FIFO fills up
+            }
+            if (fd >= 0) ::close(fd);
+        });
+        auto server = Sender(payload, {payload.size()});
+        auto sock = ConnectTo(server.Port());
+        try {
+            sock->CaptureFile(fifo);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what();
+        }
+        reader.join();
+        EXPECT_EQ(read.size(), payload.size());
+        EXPECT_TRUE(read == payload);
+        EXPECT_EQ(sock->BytesRecvd(), static_cast<std::int64_t>(payload.size()));
+    }
+    {
+        SCOPED_TRACE("/dev/null");
+        auto server = Sender(payload, {payload.size()});
+        auto sock = ConnectTo(server.Port());
+        sock->CaptureFile("/dev/null");
+        EXPECT_EQ(sock->BytesRecvd(), static_cast<std::int64_t>(payload.size()));
+    }
+    {
+        SCOPED_TRACE("/dev/full");
+        auto server = Sender(payload, {payload.size()});
+        auto sock = ConnectTo(server.Port());
+        int packets = 0;
+        sock->OnPacketRecvd = [&](TBlockingSocket*) { ++packets; };
+        try {
+            sock->CaptureFile("/dev/full");
+            ADD_FAILURE() << "a full device took the download";
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(e.Code(), 101);
+        }
+        EXPECT_EQ(packets, 0);
+    }
+}
+
+// The disk fills in the middle of a block, exactly at a block's end, or at once; with a pipe
+// and without one. The capture fails and keeps exactly what fitted.
+TEST_F(CaptureFile, FullDiskFailsAndKeepsWhatFitted) {
+    const std::string payload = Payload(400000);
+    for (bool pipe : {true, false}) {
+        for (rlim_t limit : {rlim_t(100001), rlim_t(65536), rlim_t(131072), rlim_t(1)}) {
+            SCOPED_TRACE(std::string(pipe ? "with" : "without") + " a pipe, limit " + std::to_string(limit));
+            auto server = Sender(payload, {65536, 65536, 65536, 65536, 65536, 65536, 6784}, 1);
+            auto sock = ConnectTo(server.Port());
+            const std::string path = Temp("full.bin");
+            // The peer must have accepted before descriptors run short.
+            ASSERT_TRUE(PumpUntil([&] { return sock->DataAvailable(); }));
+            try {
+                FileSizeLimit full(limit);
+                std::optional<DescriptorShortage> shortage;
+                if (!pipe) shortage.emplace(1);  // the file's descriptor, no pipe's
+                sock->CaptureFile(path);
+                ADD_FAILURE() << "the capture went past a full disk";
+            } catch (const EInOutError& e) {
+                EXPECT_EQ(e.Code(), 101);
+            }
+            EXPECT_EQ(ReadFile(path), payload.substr(0, limit));
+            EXPECT_LE(sock->BytesRecvd(), static_cast<std::int64_t>(limit));
+        }
+    }
+}
+
+TEST_F(CaptureFile, WithoutDescriptorsForAPipeTheDownloadStillArrives) {
+    const std::string payload = Payload(300001);
+    auto server = Sender(payload, {1, 70000, 4096, 225904}, 1);
+    auto sock = ConnectTo(server.Port());
+    const std::string path = Temp("nopipe.bin");
+    ASSERT_TRUE(PumpUntil([&] { return sock->DataAvailable(); }));
+    {
+        DescriptorShortage shortage(1);
+        sock->CaptureFile(path);
+    }
+    EXPECT_EQ(ReadFile(path), payload);
+    EXPECT_EQ(sock->BytesRecvd(), static_cast<std::int64_t>(payload.size()));
+}
+
+// A stall ends by the time-out or by an Abort from a timer; a reset raises 10054; a handler
+// may abort or destroy the socket. What arrived before stays in the file.
+TEST_F(CaptureFile, StallResetAbortAndDestructionEndTheCapture) {
+    const std::string payload = Payload(200000);
+    enum End { TimeOut, TimerAbort, Reset, HandlerAbort, HandlerDelete };
+    for (End end : {TimeOut, TimerAbort, Reset, HandlerAbort, HandlerDelete}) {
+        SCOPED_TRACE(end);
+        ScriptServer server([&](ScriptServer& s) {
+            s.Send(payload.substr(0, 150000));
+            if (end == Reset) {
+                s.WaitGo();
+                s.ResetControl();  // here the control connection is the captured one
+                return;
+            }
+            s.WaitGo();
+            s.CloseControl();
+        });
+        auto sock = ConnectTo(server.Port()).release();
+        bool deleted = false;
+        const std::string path = Temp("end.bin");
+        if (end == TimeOut) sock->TimeOut = 100;
+        if (end == TimerAbort) QTimer::singleShot(100, [&] { sock->Abort(); });
+        if (end == Reset) {
+            // The reset comes once every byte sent is on its way.
+            QTimer::singleShot(50, [&] { server.Go(); });
+        }
+        if (end == HandlerAbort) sock->OnPacketRecvd = [&](TBlockingSocket* s) { s->Abort(); };
+        if (end == HandlerDelete)
+            sock->OnPacketRecvd = [&](TBlockingSocket* s) {
+                delete s;
+                deleted = true;
+            };
+        try {
+            sock->CaptureFile(path);
+            ADD_FAILURE() << "the capture did not end with an error";
+        } catch (const EAbortError&) {
+            EXPECT_NE(end, Reset);
+        } catch (const ESockError& e) {
+            EXPECT_EQ(end, Reset);
+            EXPECT_EQ(sock->LastError(), 10054) << e.what();
+        }
+        const std::string got = ReadFile(path);
+        EXPECT_EQ(got, payload.substr(0, got.size()));
+        if (end == TimeOut || end == TimerAbort) {
+            EXPECT_EQ(got.size(), 150000u);
+            EXPECT_EQ(sock->TimedOut(), end == TimeOut);
+        }
+        if (end != Reset) server.Go();
+        if (!deleted) delete sock;
+        EXPECT_TRUE(PumpUntil([&] { return server.Finished(); }));
+    }
+}
