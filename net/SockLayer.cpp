@@ -814,7 +814,8 @@ void WriteAll(int fd, const char* data, std::size_t size) {
 }  // namespace
 
 // Moves a block that has entered the pipe on into the file. A file that takes no splice
-// gets it through the buffer.
+// gets it through the buffer. So does a FIFO that is full: our pipe does not block, and the
+// kernel then refuses to wait for the FIFO's reader (EAGAIN), where a write would wait.
 void TBlockingSocket::SpliceToFile(int pipeRead, int fileFd, std::size_t size) {
     while (size > 0) {
         ssize_t w = ::splice(pipeRead, nullptr, fileFd, nullptr, size, SPLICE_F_MOVE);
@@ -823,7 +824,7 @@ void TBlockingSocket::SpliceToFile(int pipeRead, int fileFd, std::size_t size) {
             continue;
         }
         if (w < 0 && errno == EINTR) continue;
-        if (w < 0 && errno != EINVAL && errno != ENOSYS) platform::RaiseIoError(errno);
+        if (w < 0 && errno != EINVAL && errno != ENOSYS && errno != EAGAIN) platform::RaiseIoError(errno);
         ssize_t got = ::read(pipeRead, buffer_.data(), std::min(size, buffer_.size()));
         if (got <= 0) platform::RaiseIoError(got < 0 ? errno : EIO);
         WriteAll(fileFd, buffer_.data(), static_cast<std::size_t>(got));
