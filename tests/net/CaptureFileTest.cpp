@@ -276,3 +276,33 @@ TEST_F(CaptureFile, StallResetAbortAndDestructionEndTheCapture) {
         EXPECT_TRUE(PumpUntil([&] { return server.Finished(); }));
     }
 }
+
+// A peer may mark a byte urgent. It is not part of the file, and the bytes after it are:
+// whether they follow at once, after a pause, or with the close.
+TEST_F(CaptureFile, UrgentByteIsSteppedOver) {
+    const std::string payload = Payload(200000);
+    for (int pause : {0, 50}) {
+        for (bool closeAtOnce : {true, false}) {
+            SCOPED_TRACE("pause " + std::to_string(pause) + (closeAtOnce ? ", close at once" : ""));
+            ScriptServer server([&](ScriptServer& s) {
+                s.Send(payload.substr(0, 100000));
+                s.SendUrgent('!');
+                ScriptServer::Pause(pause);
+                s.Send(payload.substr(100000));
+                if (!closeAtOnce) ScriptServer::Pause(50);
+                s.CloseControl();
+            });
+            auto sock = ConnectTo(server.Port());
+            const std::string path = Temp("urgent.bin");
+            try {
+                sock->CaptureFile(path);
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << e.what();
+            }
+            EXPECT_EQ(SizeOf(path), static_cast<std::int64_t>(payload.size()));
+            EXPECT_TRUE(ReadFile(path) == payload);
+            EXPECT_EQ(sock->BytesRecvd(), static_cast<std::int64_t>(payload.size()));
+            EXPECT_TRUE(PumpUntil([&] { return server.Finished(); }));
+        }
+    }
+}

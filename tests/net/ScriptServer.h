@@ -193,6 +193,10 @@ public:
         }
     }
 
+    // One byte of urgent (out-of-band) data on the control connection.
+    void SendUrgent(char c) {
+        if (::send(control_, &c, 1, MSG_OOB | MSG_NOSIGNAL) != 1) throw std::runtime_error("urgent send failed");
+    }
     // Ends the control connection with a reset instead of a close.
     void ResetControl() {
         linger l{1, 0};
