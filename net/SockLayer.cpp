@@ -845,20 +845,26 @@ void TBlockingSocket::CaptureFile(const std::string& fileName) {
     auto lastTurn = Clock::now();
     SplicePipe pipe;
     while (!canceled_) {
-        ssize_t n;
+        ssize_t n = -1;
+        bool spliced = false, receive = true;
         if (pipe.usable()) {
             n = ::splice(sock_, nullptr, pipe.fd[1], nullptr, kBufferSize, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
             if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {
                 pipe.drop();  // a socket that cannot splice: the buffer from here on
                 continue;
             }
-        } else {
-            n = ::recv(sock_, buffer_.data(), kBufferSize, MSG_DONTWAIT);
+            spliced = n > 0;
+            // A splice stops for good at a byte the peer marked urgent, and then reports an end
+            // or nothing to read. A receive steps over that byte, so it has the last word on an
+            // end or a wait; it costs a call only when there was nothing to move. An error the
+            // splice took off the socket (a reset) stands.
+            receive = n == 0 || (n < 0 && Transient(errno));
         }
+        if (receive) n = ::recv(sock_, buffer_.data(), kBufferSize, MSG_DONTWAIT);
         int err = errno;
         ArmRead();
         if (n > 0) {
-            if (pipe.usable()) {
+            if (spliced) {
                 SpliceToFile(pipe.fd[0], file.fd, static_cast<std::size_t>(n));
             } else {
                 WriteAll(file.fd, buffer_.data(), static_cast<std::size_t>(n));
