@@ -306,3 +306,26 @@ TEST_F(CaptureFile, UrgentByteIsSteppedOver) {
         }
     }
 }
+
+// A peer that never pauses still leaves the user's cancel its turn: an Abort from a timer ends
+// the capture long before the stream would.
+TEST_F(CaptureFile, AbortEndsAStreamThatNeverPauses) {
+    const std::string chunk = Payload(65536);
+    constexpr std::int64_t kChunks = 65536;  // 4 GiB: far more than arrives before the Abort
+    ScriptServer server([&](ScriptServer& s) {
+        try {
+            for (std::int64_t i = 0; i < kChunks; ++i) s.Send(chunk);
+        } catch (const std::exception&) {
+            // The client gave up and dropped the connection.
+        }
+    });
+    auto sock = ConnectTo(server.Port());
+    ASSERT_TRUE(PumpUntil([&] { return sock->DataAvailable(); }));
+    QTimer::singleShot(30, [&] { sock->Abort(); });
+    EXPECT_THROW(sock->CaptureFile("/dev/null"), EAbortError);
+    EXPECT_GT(sock->BytesRecvd(), 0);
+    EXPECT_LT(sock->BytesRecvd(), kChunks * 65536);
+    EXPECT_FALSE(sock->TimedOut());
+    sock.reset();
+    EXPECT_TRUE(PumpUntil([&] { return server.Finished(); }, 10000));
+}
