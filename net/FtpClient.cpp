@@ -496,7 +496,7 @@ void TFtpClient::Download2(const std::string& remote, const std::string& target,
     const std::int64_t announced = bytesTotal_;
     Fire(OnTransactionStart, this);
     ThrowIfAborted();
-    DataConnection->CaptureFile(target);
+    DataConnection->CaptureFile(target, announced);
     // From here a Disconnect from a handler reads the final reply on the way out.
     awaitingFinal_ = true;
     Fire(OnTransactionStop, this);

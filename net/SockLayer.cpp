@@ -12,6 +12,8 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -770,11 +772,37 @@ std::string TBlockingSocket::Transaction(const std::string& command) {
 }
 
 namespace {
-// The capture's local file, closed on every way out.
+// Room set aside for a download at most: a server's number is no reason to hold more of the
+// disk than this while the data comes, nor more than half of what is free.
+constexpr std::int64_t kReserveLimit = std::int64_t{4} << 30;
+
+// The capture's local file, closed on every way out. Room set aside past what was written
+// (a short or failed transfer) is given back first.
 struct OutFile {
     int fd = -1;
+    std::int64_t reserved = 0;
     ~OutFile() {
-        if (fd >= 0) ::close(fd);
+        if (fd < 0) return;
+        Trim();
+        ::close(fd);
+    }
+    // Sets aside room for the announced size in one step, so that the file system does not
+    // find blocks page by page while data streams in (a fifth of a fast download's time).
+    // Only an optimisation: where it cannot be done, the download goes on without it.
+    void Reserve(std::int64_t size) {
+        struct statvfs fs{};
+        if (size <= 0 || size > kReserveLimit || ::fstatvfs(fd, &fs) != 0) return;
+        const auto freeBytes = static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize;
+        if (static_cast<unsigned long long>(size) > freeBytes / 2) return;
+        if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0) reserved = size;
+    }
+    // Frees reserved room past the end: a truncation to the file's own size does that.
+    void Trim() {
+        if (reserved <= 0) return;
+        const std::int64_t room = reserved;
+        reserved = 0;
+        struct stat st{};
+        if (::fstat(fd, &st) == 0 && st.st_size < room) (void)::ftruncate(fd, st.st_size);
     }
 };
 
@@ -832,7 +860,7 @@ void TBlockingSocket::SpliceToFile(int pipeRead, int fileFd, std::size_t size) {
     }
 }
 
-void TBlockingSocket::CaptureFile(const std::string& fileName) {
+void TBlockingSocket::CaptureFile(const std::string& fileName, std::int64_t expected) {
     ReportStatus(8, "CaptureFile");
     auto alive = alive_;
     bytesRecvd_ = 0;
@@ -840,6 +868,7 @@ void TBlockingSocket::CaptureFile(const std::string& fileName) {
     OutFile file;
     file.fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (file.fd < 0) platform::RaiseIoError(errno);
+    file.Reserve(expected);
     // Pending events run on a clock rather than per block: often enough that the GUI never
     // notices the transfer, rarely enough that the event loop costs nothing at full speed.
     auto lastTurn = Clock::now();
@@ -894,6 +923,7 @@ void TBlockingSocket::CaptureFile(const std::string& fileName) {
             lastTurn = Clock::now();
         }
     }
+    file.Trim();
     if (::close(file.fd) < 0) {
         file.fd = -1;
         platform::RaiseIoError(errno);

@@ -127,7 +127,9 @@ public:
     void Writeln(const std::string& text);
     std::string Read(std::uint16_t count);
     std::string ReadLn();
-    void CaptureFile(const std::string& fileName);
+    // Saves what arrives until the peer closes. `expected`, when known, is the size the
+    // server announced; room for it is set aside where that is cheap and safe.
+    void CaptureFile(const std::string& fileName, std::int64_t expected = 0);
     // Listens on `localAddress` (network byte order; 0 = every address). With `acceptFrom`
     // set, Accept takes only connections from that address and refuses the others.
     void Listen(bool useCompletionMessage, std::uint32_t localAddress = 0, std::uint32_t acceptFrom = 0);

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "FileSizeLimit.h"
@@ -207,6 +208,56 @@ TEST_F(CaptureFile, FullDiskFailsAndKeepsWhatFitted) {
             EXPECT_EQ(ReadFile(path), payload.substr(0, limit));
             EXPECT_LE(sock->BytesRecvd(), static_cast<std::int64_t>(limit));
         }
+    }
+}
+
+std::int64_t AllocatedBytes(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? std::int64_t{st.st_blocks} * 512 : -1;
+}
+
+// Room for the announced size is set aside while the data comes, and what was not filled is
+// given back however the capture ends; a size no disk should give is not taken at all.
+TEST_F(CaptureFile, AnnouncedRoomIsGivenBackHoweverTheCaptureEnds) {
+    const std::int64_t announced = 8 << 20;
+    const std::string payload = Payload(300000);
+    // Whether this folder's file system sets room aside at all.
+    bool reserves = false;
+    {
+        int fd = ::open(Temp("probe.bin").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        reserves = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, 1 << 20) == 0;
+        ::close(fd);
+    }
+    struct Case {
+        const char* name;
+        std::int64_t announced;
+        rlim_t diskLimit;  // 0: room enough
+    };
+    for (const Case& k : {Case{"exact", std::int64_t(payload.size()), 0}, Case{"cut short", announced, 0},
+                          Case{"disk full", announced, 100001}, Case{"absurd size", std::int64_t{1} << 60, 0}}) {
+        SCOPED_TRACE(k.name);
+        auto server = Sender(payload, {65536, 65536, 65536, 65536, 37856}, 1);
+        auto sock = ConnectTo(server.Port());
+        const std::string path = Temp("room.bin");
+        std::int64_t heldDuring = 0;
+        sock->OnPacketRecvd = [&](TBlockingSocket*) { heldDuring = std::max(heldDuring, AllocatedBytes(path)); };
+        try {
+            std::optional<FileSizeLimit> full;
+            if (k.diskLimit) full.emplace(k.diskLimit);
+            sock->CaptureFile(path, k.announced);
+            EXPECT_EQ(k.diskLimit, rlim_t(0)) << "the capture went past a full disk";
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(e.Code(), 101);
+        }
+        const std::string kept = k.diskLimit ? payload.substr(0, k.diskLimit) : payload;
+        EXPECT_EQ(ReadFile(path), kept);
+        if (reserves && k.announced < (std::int64_t{1} << 40)) {
+            EXPECT_GE(heldDuring, k.announced);
+        }
+        EXPECT_LT(heldDuring, std::int64_t{1} << 40);
+        // Nothing held past the end: at most the last block of the file system.
+        EXPECT_LE(AllocatedBytes(path), std::int64_t(kept.size()) + 65536);
+        EXPECT_TRUE(PumpUntil([&] { return server.Finished(); }));
     }
 }
 
