@@ -1,6 +1,7 @@
 // The whole download queue against the demo music site on loopback: 20 songs of 50 MB
 // with continuous play on (fake media device), beside curl fetching the same files one
-// connection each, alternating over several rounds.
+// connection each in the same run, halfway between the queue's songs, so that both meet
+// the same disk write-back. The rounds alternate which of the two fetches a song first.
 //
 //   download_queue <site host:port> <site folder> [rounds]
 //
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -20,11 +22,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/Forms.h"
 #include "app/TForm1.h"
+#include "download/Site.h"
 #include "download/TForm5.h"
 #include "platform/Files.h"
 #include "platform/Fonts.h"
@@ -53,6 +57,8 @@ struct QueueResult {
     double transfers = 0, wall = 0, maxGapMs = 0, idleCpu = 0, idleWall = 0;
     int ticks = 0, songs = 0;
     std::vector<double> perSong;
+    std::vector<double> curlSongs;  // curl's own time for each song, in the same run
+    double curl = 0;
 };
 
 // Shortest, median and longest of the songs' times, in ms.
@@ -65,7 +71,10 @@ std::string Spread(const std::vector<double>& times) {
     return text;
 }
 
-QueueResult RunQueue(const std::string& work) {
+// curl's fetches are due every 4 s like the queue's songs (one song every two 2-second ticks),
+// 2 s after the queue's song, or 2 s before it when curl goes first. Its own time_total is
+// counted: connect, log-in and data, as in the queue's tick.
+QueueResult RunQueue(const std::string& site, const std::string& work, bool curlFirst) {
     QueueResult r;
     ::sync();  // the last run's files are on disk: its write-back does not fall into this one
     TForm1* form = Form1;
@@ -81,7 +90,6 @@ QueueResult RunQueue(const std::string& work) {
 
     // Wrap the tick to time the start-song ticks (they hold the transfer) and count ticks.
     auto original = form->Timer6->OnTimer;
-    double transferStart = 0;
     form->Timer6->OnTimer = [&, original] {
         ++r.ticks;
         bool starting = form->DownloadState == 2 && form->ClientBusy == 0;
@@ -92,7 +100,6 @@ QueueResult RunQueue(const std::string& work) {
             r.perSong.push_back(Now() - t0);
             ++r.songs;
         }
-        (void)transferStart;
     };
 
     // Event-loop probe: the longest gap between two turns, and CPU while no song is in flight.
@@ -116,11 +123,42 @@ QueueResult RunQueue(const std::string& work) {
     });
     QEventLoop loop;
     QTimer done;
-    QObject::connect(&done, &QTimer::timeout, [&] {
-        if (!form->Timer6->Enabled()) loop.quit();
+    const std::string curlDir = work + "/curl";
+    std::filesystem::create_directories(curlDir);
+    std::vector<std::unique_ptr<QProcess>> fetches;
+    const int songs = Form5->CheckListBox1->Count();  // the catalogue's, fetched above
+    int curlLeft = songs;
+    for (int i = 1; i <= songs; ++i) {
+        QTimer::singleShot((curlFirst ? 0 : 2000) + (i - 1) * 4000, [&, i] {
+            auto& p = fetches.emplace_back(std::make_unique<QProcess>());
+            char name[32];
+            std::snprintf(name, sizeof name, "bgm%02d.wav", i);
+            QObject::connect(p.get(), &QProcess::finished, [&, proc = p.get(), i](int code) {
+                bool ok = false;
+                double t = QString::fromUtf8(proc->readAllStandardOutput()).toDouble(&ok);
+                if (code != 0 || !ok) std::printf("  curl failed for song %d\n", i);
+                r.curl += t;
+                r.curlSongs.push_back(t);
+                --curlLeft;
+            });
+            const std::string login = std::string(download::kSiteUser) + ":" + download::kSitePassword;
+            p->start("curl", {"-s", "-S", "--user", QString::fromStdString(login),
+                              QString::fromStdString("ftp://" + site + "/" + name), "-o",
+                              QString::fromStdString(curlDir + "/" + name), "-w", "%{time_total}"});
+        });
+    }
+    double start = Now(), end = 0;
+    bool started = false;
+    QTimer::singleShot(curlFirst ? 2000 : 0, [&] {
+        start = Now();
+        started = true;
+        Form5->Button4Click();
     });
-    double start = Now();
-    Form5->Button4Click();
+    QObject::connect(&done, &QTimer::timeout, [&] {
+        if (!started || form->Timer6->Enabled()) return;
+        if (end == 0) end = Now();
+        if (curlLeft == 0) loop.quit();
+    });
     last = Now();
     probe.start(10);
     done.start(50);
@@ -130,7 +168,8 @@ QueueResult RunQueue(const std::string& work) {
         r.idleCpu += CpuSeconds() - idleCpu0;
         r.idleWall += Now() - idleWall0;
     }
-    r.wall = Now() - start;
+    r.wall = end - start;
+    std::filesystem::remove_all(curlDir);
     form->Timer6->OnTimer = original;
     for (int i = 0; i < Form5->CheckListBox1->Count(); ++i)
         if (Form5->CheckListBox1->Checked(i)) std::printf("  song %d was not fetched\n", i + 1);
@@ -138,34 +177,6 @@ QueueResult RunQueue(const std::string& work) {
     for (auto& e : std::filesystem::directory_iterator(work))
         if (e.path().extension() == ".wav") std::filesystem::remove(e.path());
     return r;
-}
-
-// curl fetches the same songs paced like the queue (one song every two ticks, 4 s) and keeps
-// them until the end, as the queue keeps its songs: a burst of 20 files removed a second after
-// being written never meets the kernel's write-back, which the queue's 80-second run does.
-// The time counted is curl's own from connect to the end of each file, as the queue's is.
-double RunCurl(const std::string& site, const std::string& work, int songs, std::vector<double>& perSong) {
-    std::string out = work + "/curl";
-    std::filesystem::create_directories(out);
-    ::sync();
-    double inside = 0;
-    const double start = Now();
-    for (int i = 1; i <= songs; ++i) {
-        double due = start + (i - 1) * 4.0;
-        while (Now() < due) QThread::msleep(static_cast<unsigned long>((due - Now()) * 1000) + 1);
-        char cmd[512];
-        std::snprintf(cmd, sizeof cmd,
-                      "curl -s -S --user milfon:kdr1040song ftp://%s/bgm%02d.wav -o %s/bgm%02d.wav -w '%%{time_total}'",
-                      site.c_str(), i, out.c_str(), i);
-        FILE* p = ::popen(cmd, "r");
-        double t = 0;
-        if (!p || std::fscanf(p, "%lf", &t) != 1) std::printf("  curl failed for song %d\n", i);
-        if (p && ::pclose(p) != 0) std::printf("  curl failed for song %d\n", i);
-        inside += t;
-        perSong.push_back(t);
-    }
-    std::filesystem::remove_all(out);
-    return inside;
 }
 
 }  // namespace
@@ -194,24 +205,18 @@ int main(int argc, char** argv) {
 
     std::vector<double> ratios;
     for (int round = 1; round <= rounds; ++round) {
-        QueueResult q;
-        double curl = 0;
-        std::vector<double> curlSongs;
-        if (round % 2) {
-            q = RunQueue(work);
-            curl = RunCurl(site, work, q.songs, curlSongs);
-        } else {
-            curl = RunCurl(site, work, 20, curlSongs);
-            q = RunQueue(work);
-        }
+        const bool curlFirst = round % 2 == 0;
+        QueueResult q = RunQueue(site, work, curlFirst);
+        const double curl = q.curl;
+        const std::vector<double>& curlSongs = q.curlSongs;
         double ratio = curl / q.transfers;
         ratios.push_back(ratio);
         double rest = q.wall - q.transfers;
         // Each song: the tick that starts it, then the tick that completes it; one more tick
         // finds the end of the list. Each waits up to one 2-second interval.
         double bound = (2.0 * q.songs + 1) * 2.0 + 0.5;
-        std::printf("round %d: %d songs, transfers %.2f s (%.0f MB/s), curl %.2f s (%.0f MB/s), speed ratio %.2f\n",
-                    round, q.songs, q.transfers, q.songs * 50 / q.transfers, curl, q.songs * 50 / curl, ratio);
+        std::printf("round %d (%s first): %d songs, transfers %.2f s (%.0f MB/s), curl %.2f s (%.0f MB/s), speed ratio %.2f\n",
+                    round, curlFirst ? "curl" : "queue", q.songs, q.transfers, q.songs * 50 / q.transfers, curl, q.songs * 50 / curl, ratio);
         std::printf("  one song (shortest/median/longest): queue %s, curl %s\n", Spread(q.perSong).c_str(),
                     Spread(curlSongs).c_str());
         std::printf("  rest of the run %.1f s, %d ticks (%.2f per song); bound %.1f s: %s\n", rest, q.ticks,
