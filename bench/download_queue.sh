@@ -3,7 +3,7 @@
 # queue benchmark against it. Usage: bench/download_queue.sh [build dir] [rounds]
 set -euo pipefail
 build=${1:-build}
-rounds=${2:-3}
+rounds=${2:-5}
 work=$(mktemp -d /tmp/tessaly-queue-XXXXXX)
 /usr/bin/python3 "$(dirname "$0")/../scripts/demo-site.py" --root "$work/site" --generate --songs 20 --song-mb 50 \
   >"$work/site.out" 2>"$work/site.err" &
