@@ -794,7 +794,9 @@ struct OutFile {
         if (size <= 0 || size > kReserveLimit || ::fstatvfs(fd, &fs) != 0) return;
         const auto freeBytes = static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize;
         if (static_cast<unsigned long long>(size) > freeBytes / 2) return;
-        if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0) reserved = size;
+        // A reservation that fails part-way may keep what it took: it is given back alike.
+        (void)::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size);
+        reserved = size;
     }
     // Frees reserved room past the end: a truncation to the file's own size does that.
     void Trim() {
