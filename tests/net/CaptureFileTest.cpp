@@ -25,14 +25,8 @@ using namespace testnet;
 
 namespace {
 
-std::unique_ptr<TBlockingSocket> ConnectTo(int port) {
-    auto s = std::make_unique<TBlockingSocket>();
-    s->Host = "127.0.0.1";
-    s->Port = port;
-    s->Connect();
-    s->TimeOut = 5000;  // a regression fails instead of hanging
-    return s;
-}
+// Every capture here has a time limit: a regression fails instead of hanging.
+constexpr std::int64_t kLimit = 5000;
 
 int OpenDescriptors() {
     int n = 0;
@@ -120,7 +114,7 @@ TEST_F(CaptureFile, EveryBlockShapeArrivesByteForByte) {
         for (auto p : k.pieces) total += p;
         const std::string payload = Payload(total);
         auto server = Sender(payload, k.pieces, k.pauseEvery);
-        auto sock = ConnectTo(server.Port());
+        auto sock = ConnectTo(server.Port(), kLimit);
         const std::string path = Temp("capture.bin");
         int packets = 0;
         // Each block is in the file before its event says so.
@@ -156,7 +150,7 @@ TEST_F(CaptureFile, TargetsThatAreNoPlainFile) {
             if (fd >= 0) ::close(fd);
         });
         auto server = Sender(payload, {payload.size()});
-        auto sock = ConnectTo(server.Port());
+        auto sock = ConnectTo(server.Port(), kLimit);
         try {
             sock->CaptureFile(fifo);
         } catch (const std::exception& e) {
@@ -170,14 +164,14 @@ TEST_F(CaptureFile, TargetsThatAreNoPlainFile) {
     {
         SCOPED_TRACE("/dev/null");
         auto server = Sender(payload, {payload.size()});
-        auto sock = ConnectTo(server.Port());
+        auto sock = ConnectTo(server.Port(), kLimit);
         sock->CaptureFile("/dev/null");
         EXPECT_EQ(sock->BytesRecvd(), static_cast<std::int64_t>(payload.size()));
     }
     {
         SCOPED_TRACE("/dev/full");
         auto server = Sender(payload, {payload.size()});
-        auto sock = ConnectTo(server.Port());
+        auto sock = ConnectTo(server.Port(), kLimit);
         int packets = 0;
         sock->OnPacketRecvd = [&](TBlockingSocket*) { ++packets; };
         try {
@@ -200,7 +194,7 @@ TEST_F(CaptureFile, FullDiskFailsAndKeepsWhatFitted) {
             std::promise<void> release;
             auto server = Sender(payload, {65536, 65536, 65536, 65536, 65536, 65536, 6784}, 1,
                                  release.get_future().share());
-            auto sock = ConnectTo(server.Port());
+            auto sock = ConnectTo(server.Port(), kLimit);
             const std::string path = Temp("full.bin");
             // The peer must have accepted before descriptors run short.
             ASSERT_TRUE(PumpUntil([&] { return sock->DataAvailable(); }));
@@ -246,7 +240,7 @@ TEST_F(CaptureFile, AnnouncedRoomIsGivenBackHoweverTheCaptureEnds) {
                           Case{"disk full", announced, 100001}, Case{"absurd size", std::int64_t{1} << 60, 0}}) {
         SCOPED_TRACE(k.name);
         auto server = Sender(payload, {65536, 65536, 65536, 65536, 37856}, 1);
-        auto sock = ConnectTo(server.Port());
+        auto sock = ConnectTo(server.Port(), kLimit);
         const std::string path = Temp("room.bin");
         std::int64_t heldDuring = 0;
         sock->OnPacketRecvd = [&](TBlockingSocket*) { heldDuring = std::max(heldDuring, AllocatedBytes(path)); };
@@ -274,7 +268,7 @@ TEST_F(CaptureFile, WithoutDescriptorsForAPipeTheDownloadStillArrives) {
     const std::string payload = Payload(300001);
     std::promise<void> release;
     auto server = Sender(payload, {1, 70000, 4096, 225904}, 1, release.get_future().share());
-    auto sock = ConnectTo(server.Port());
+    auto sock = ConnectTo(server.Port(), kLimit);
     const std::string path = Temp("nopipe.bin");
     ASSERT_TRUE(PumpUntil([&] { return sock->DataAvailable(); }));
     {
@@ -303,7 +297,7 @@ TEST_F(CaptureFile, StallResetAbortAndDestructionEndTheCapture) {
             s.WaitGo();
             s.CloseControl();
         });
-        auto sock = ConnectTo(server.Port()).release();
+        auto sock = ConnectTo(server.Port(), kLimit).release();
         bool deleted = false;
         const std::string path = Temp("end.bin");
         if (end == TimeOut) sock->TimeOut = 100;
@@ -354,7 +348,7 @@ TEST_F(CaptureFile, UrgentByteIsSteppedOver) {
                 if (!closeAtOnce) ScriptServer::Pause(50);
                 s.CloseControl();
             });
-            auto sock = ConnectTo(server.Port());
+            auto sock = ConnectTo(server.Port(), kLimit);
             const std::string path = Temp("urgent.bin");
             try {
                 sock->CaptureFile(path);
@@ -381,7 +375,7 @@ TEST_F(CaptureFile, AbortEndsAStreamThatNeverPauses) {
             // The client gave up and dropped the connection.
         }
     });
-    auto sock = ConnectTo(server.Port());
+    auto sock = ConnectTo(server.Port(), kLimit);
     ASSERT_TRUE(PumpUntil([&] { return sock->DataAvailable(); }));
     QTimer::singleShot(30, [&] { sock->Abort(); });
     EXPECT_THROW(sock->CaptureFile("/dev/null"), EAbortError);

@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "ScriptServer.h"
 #include "net/FtpClient.h"
+#include "net/SockLayer.h"
 
 namespace testnet {
 
@@ -19,6 +22,16 @@ inline std::string ReadFile(const std::string& path) {
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+// A socket connected to a loopback peer. A set `timeOut` makes a regression fail instead of hang.
+inline std::unique_ptr<TBlockingSocket> ConnectTo(int port, std::int64_t timeOut = 0) {
+    auto s = std::make_unique<TBlockingSocket>();
+    s->Host = "127.0.0.1";
+    s->Port = port;
+    s->Connect();
+    s->TimeOut = timeOut;
+    return s;
 }
 
 inline std::string Payload(std::size_t n) {

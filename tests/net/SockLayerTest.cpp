@@ -12,28 +12,16 @@
 #include <fstream>
 #include <sstream>
 
+#include "FtpHelpers.h"
 #include "ScriptServer.h"
 #include "net/SockLayer.h"
 
+using testnet::ConnectTo;
 using testnet::PumpUntil;
+using testnet::ReadFile;
 using testnet::ScriptServer;
 
 namespace {
-
-std::unique_ptr<TBlockingSocket> ConnectTo(int port) {
-    auto s = std::make_unique<TBlockingSocket>();
-    s->Host = "127.0.0.1";
-    s->Port = port;
-    s->Connect();
-    return s;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 bool ZeroLinger(int fd) {
     linger l{};
