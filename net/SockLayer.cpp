@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "net/Parsing.h"
+#include "platform/Files.h"
 #include "platform/Guard.h"
 
 // ---------------------------------------------------------------------------------------
@@ -817,30 +818,17 @@ struct SplicePipe {
     SplicePipe() {
         if (::pipe2(fd, O_CLOEXEC | O_NONBLOCK) < 0) fd[0] = fd[1] = -1;
     }
-    ~SplicePipe() {
-        for (int f : fd)
-            if (f >= 0) ::close(f);
-    }
+    ~SplicePipe() { drop(); }
     SplicePipe(const SplicePipe&) = delete;
     SplicePipe& operator=(const SplicePipe&) = delete;
     bool usable() const { return fd[0] >= 0; }
     void drop() {
-        this->~SplicePipe();
-        fd[0] = fd[1] = -1;
+        for (int& f : fd) {
+            if (f >= 0) ::close(f);
+            f = -1;
+        }
     }
 };
-
-// Writes a whole block, retrying after a signal; a write that fails raises with its error.
-void WriteAll(int fd, const char* data, std::size_t size) {
-    for (std::size_t done = 0; done < size;) {
-        ssize_t w = ::write(fd, data + done, size - done);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            platform::RaiseIoError(errno);
-        }
-        done += static_cast<std::size_t>(w);
-    }
-}
 }  // namespace
 
 // Moves a block that has entered the pipe on into the file. A file that takes no splice
@@ -857,7 +845,7 @@ void TBlockingSocket::SpliceToFile(int pipeRead, int fileFd, std::size_t size) {
         if (w < 0 && errno != EINVAL && errno != ENOSYS && errno != EAGAIN) platform::RaiseIoError(errno);
         ssize_t got = ::read(pipeRead, buffer_.data(), std::min(size, buffer_.size()));
         if (got <= 0) platform::RaiseIoError(got < 0 ? errno : EIO);
-        WriteAll(fileFd, buffer_.data(), static_cast<std::size_t>(got));
+        platform::WriteAll(fileFd, buffer_.data(), static_cast<std::size_t>(got));
         size -= static_cast<std::size_t>(got);
     }
 }
@@ -898,7 +886,7 @@ void TBlockingSocket::CaptureFile(const std::string& fileName, std::int64_t expe
             if (spliced) {
                 SpliceToFile(pipe.fd[0], file.fd, static_cast<std::size_t>(n));
             } else {
-                WriteAll(file.fd, buffer_.data(), static_cast<std::size_t>(n));
+                platform::WriteAll(file.fd, buffer_.data(), static_cast<std::size_t>(n));
             }
             bytesRecvd_ += n;
             Fire(OnPacketRecvd, this);

@@ -111,19 +111,22 @@ void TextFileWriter::Write(std::string_view bytes) {
     if (buffer_.size() >= 64 * 1024) Flush();
 }
 
-void TextFileWriter::Flush() {
-    size_t done = 0;
-    while (done < buffer_.size()) {
-        ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+void WriteAll(int fd, const char* data, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+        ssize_t n = ::write(fd, data + done, size - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            int err = errno;
-            buffer_.clear();
-            RaiseIoError(err);
+            RaiseIoError(errno);
         }
-        done += static_cast<size_t>(n);
+        done += static_cast<std::size_t>(n);
     }
-    buffer_.clear();
+}
+
+void TextFileWriter::Flush() {
+    // The buffer is empty afterwards whether the write succeeds or raises.
+    std::string pending;
+    pending.swap(buffer_);
+    WriteAll(fd_, pending.data(), pending.size());
 }
 
 void TextFileWriter::Close() {

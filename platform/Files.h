@@ -35,6 +35,10 @@ bool DeleteFile(const std::string& path, int* err = nullptr);
 // The system's text for an errno, for messages the user reads.
 std::string SystemErrorText(int err);
 
+// Writes all of `size` bytes to a descriptor, retrying after a signal; a failing write raises
+// EInOutError with its error. What was written before stays written.
+void WriteAll(int fd, const char* data, std::size_t size);
+
 // A text file open for writing (created or truncated, or appended to). Buffered; every
 // failure (also a full disk found at close) raises EInOutError. What was written before a
 // failure stays in the file.
