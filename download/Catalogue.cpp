@@ -72,20 +72,77 @@ Catalogue ParseCatalogue(const std::vector<std::string>& lines, int capacity) {
     return c;
 }
 
-Catalogue ReadCatalogue(const std::string& path, int capacity) {
-    const std::size_t keep = 1 + 2 * static_cast<std::size_t>(std::max(capacity, 0));
-    std::vector<std::string> lines;
-    long long beyond = 0;
-    platform::ReadTextLines(path, [&](const std::string& line) {
-        if (lines.size() < keep)
-            lines.push_back(line);
-        else
-            ++beyond;
-    });
-    Catalogue c = ParseCatalogue(lines, capacity);
+CatalogueReader::CatalogueReader(int capacity)
+    : capacity_(capacity),
+      keep_(1 + 2 * static_cast<std::size_t>(std::max(capacity, 0))),
+      splitter_([this](const std::string& line) { Line(line); }) {}
+
+void CatalogueReader::Line(const std::string& line) {
+    if (lines_.size() < keep_)
+        lines_.push_back(line);
+    else
+        ++beyond_;
+}
+
+void CatalogueReader::Pass(const char* data, std::size_t size) {
+    if (size > 0) splitter_.Feed(data, size);
+}
+
+void CatalogueReader::PassCrs() {
+    // In pieces: a run of CRs may be as long as the file.
+    static const std::string crs(4096, '\r');
+    for (; crs_ > 0; crs_ -= std::min(crs_, crs.size())) Pass(crs.data(), std::min(crs_, crs.size()));
+}
+
+bool CatalogueReader::Feed(const char* data, std::size_t size) {
+    // Every run of CRs right before an LF, and an LF alone, becomes one CR LF; other CRs stay
+    // as they are. The text reader then splits the lines.
+    out_.clear();
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (c == '\r') {
+            ++crs_;
+            continue;
+        }
+        if (c == '\n') {
+            crs_ = 0;
+            out_ += "\r\n";
+            continue;
+        }
+        if (crs_ > 0) {
+            Pass(out_.data(), out_.size());
+            out_.clear();
+            PassCrs();
+        }
+        out_ += c;
+        if (c == 26) {  // the data ends here
+            Pass(out_.data(), out_.size());
+            return false;
+        }
+    }
+    Pass(out_.data(), out_.size());
+    return true;
+}
+
+Catalogue CatalogueReader::Finish() {
+    PassCrs();
+    splitter_.Finish();
+    Catalogue c = ParseCatalogue(lines_, capacity_);
     // The kept lines end with a whole pair, so further lines pair up among themselves.
-    c.dropped += static_cast<int>(std::min<long long>((beyond + 1) / 2, 1 << 30));
+    c.dropped += static_cast<int>(std::min<long long>((beyond_ + 1) / 2, 1 << 30));
     return c;
+}
+
+Catalogue ParseCatalogueText(std::string_view text, int capacity) {
+    CatalogueReader reader(capacity);
+    reader.Feed(text.data(), text.size());
+    return reader.Finish();
+}
+
+Catalogue ReadCatalogue(const std::string& path, int capacity) {
+    CatalogueReader reader(capacity);
+    platform::ReadFileChunks(path, [&](const char* data, std::size_t size) { return reader.Feed(data, size); });
+    return reader.Finish();
 }
 
 std::optional<std::string> SongNameProblem(const std::string& serverName) {

@@ -4,7 +4,10 @@
 // as the catalogue's bytes and is stored locally under its decoded (UTF-8) form.
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/Files.h"
 
 namespace download {
 
@@ -36,8 +39,34 @@ Catalogue ParseCatalogue(const std::vector<std::string>& lines, int capacity);
 // enough that a server sending without end neither fills the disk nor the memory.
 inline constexpr long long kCatalogueLimit = 4 * 1024 * 1024;
 
-// The catalogue file read as ParseCatalogue reads its lines. Lines past the table's room are
-// only counted, so a file of countless lines costs no memory.
+// Catalogue text fed in pieces of any size. Lines end as in any text file of the program, and
+// also where a server's text-mode transfer changed the line ends: CR CR LF and LF alone end a
+// line like CR LF, so the catalogue lists the same songs however it travelled. Lines past the
+// table's room are only counted, so text of countless lines costs no memory.
+class CatalogueReader {
+public:
+    explicit CatalogueReader(int capacity);
+    // False once the data has ended (a character of code 26).
+    bool Feed(const char* data, std::size_t size);
+    Catalogue Finish();
+
+private:
+    void Line(const std::string& line);
+    void Pass(const char* data, std::size_t size);
+    void PassCrs();
+
+    int capacity_;
+    std::size_t keep_;
+    std::vector<std::string> lines_;
+    long long beyond_ = 0;
+    std::size_t crs_ = 0;  // CRs not yet passed on: they may belong to a CR CR LF
+    platform::TextLineSplitter splitter_;
+    std::string out_;
+};
+
+Catalogue ParseCatalogueText(std::string_view text, int capacity);
+
+// The catalogue file read with CatalogueReader.
 Catalogue ReadCatalogue(const std::string& path, int capacity);
 
 // Why a catalogue file name must not be used, or nothing when it is safe: it must name one

@@ -27,8 +27,12 @@ void WriteClientSettings(TForm1& form) {
 }
 
 void LogLine(const std::string& text) {
+    // Standard output may be a pipe that nobody reads any more: the line is then lost, and
+    // the program goes on.
+    platform::BrokenPipeGuard noSignal;
     std::fputs((text + "\n").c_str(), stdout);
     std::fflush(stdout);
+    std::clearerr(stdout);
 }
 
 void DisconnectQuietly(TForm1& form) {

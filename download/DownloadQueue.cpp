@@ -30,10 +30,9 @@ std::int64_t FileSize(const std::string& path) {
     return st.st_size;
 }
 
-// Moves a file within one folder, replacing a file of the new name.
-void MoveFile(const std::string& from, const std::string& to) {
-    if (::rename(from.c_str(), to.c_str()) != 0) platform::RaiseIoError(errno);
-}
+// Moves a file within one folder, replacing a file of the new name. Its data and the move
+// reach the disk before the log names the song: after a power cut a logged song is whole.
+void MoveFile(const std::string& from, const std::string& to) { platform::ReplaceFile(from, to); }
 
 }  // namespace
 

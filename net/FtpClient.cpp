@@ -412,8 +412,14 @@ void TFtpClient::Download(const std::string& remote, const std::string& local) {
         watchAccept_ = controlSpoke_ = controlLost_ = awaitingFinal_ = false;
         lateFinal_.clear();
         std::exception_ptr failure;
+        bool localFailure = false;
         try {
             Download2(remote, target, success);
+        } catch (const EInOutError&) {
+            if (!*alive) throw;
+            // The local file refused the data (a full disk): the server is still sending.
+            failure = std::current_exception();
+            localFailure = true;
         } catch (const EAbortError&) {
             if (!*alive) throw;
             // A data wait that ended because the control connection closed says so.
@@ -438,6 +444,21 @@ void TFtpClient::Download(const std::string& remote, const std::string& local) {
                     if (!*alive) throw;
                     if (!failure) throw;
                 }
+            }
+        }
+        if (localFailure && connected_) {
+            // The server is told to stop, and both its answers (the transfer's and the ABOR's)
+            // are read, so the connection is in step for the next command. A server that does
+            // not answer in time has its connection closed: Connected then says so.
+            try {
+                Deadline limit(*this, kSettleTime);
+                Transaction("ABOR");
+                if (!Settle() && connected_) RequestCloseSocket();
+            } catch (...) {
+                if (!*alive) throw;
+                owed_ = 0;
+                midReply_ = false;
+                if (connected_) RequestCloseSocket();
             }
         }
         if (failure) std::rethrow_exception(failure);

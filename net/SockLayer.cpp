@@ -835,6 +835,9 @@ struct SplicePipe {
 // gets it through the buffer. So does a FIFO that is full: our pipe does not block, and the
 // kernel then refuses to wait for the FIFO's reader (EAGAIN), where a write would wait.
 void TBlockingSocket::SpliceToFile(int pipeRead, int fileFd, std::size_t size) {
+    // The target may be a pipe whose reader goes away: the download then fails, the program
+    // goes on.
+    platform::BrokenPipeGuard noSignal;
     while (size > 0) {
         ssize_t w = ::splice(pipeRead, nullptr, fileFd, nullptr, size, SPLICE_F_MOVE);
         if (w > 0) {
@@ -856,8 +859,11 @@ void TBlockingSocket::CaptureFile(const std::string& fileName, std::int64_t expe
     bytesRecvd_ = 0;
     TimerScope timing(*this);
     OutFile file;
-    file.fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Not blocking on the open: a pipe under the name without a reader would hold the GUI
+    // until one came. Writes block as usual.
+    file.fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
     if (file.fd < 0) platform::RaiseIoError(errno);
+    ::fcntl(file.fd, F_SETFL, ::fcntl(file.fd, F_GETFL) & ~O_NONBLOCK);
     file.Reserve(expected);
     // Pending events run on a clock rather than per block: often enough that the GUI never
     // notices the transfer, rarely enough that the event loop costs nothing at full speed.

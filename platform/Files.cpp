@@ -1,6 +1,9 @@
 #include "platform/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,9 +85,158 @@ std::string SystemErrorText(int err) {
     return text ? text : "";
 }
 
-TextFileWriter::TextFileWriter(const std::string& path, Mode mode) {
+namespace {
+
+FileStepHook stepHook = nullptr;
+
+
+std::string FolderOf(const std::string& path) {
+    auto slash = path.find_last_of(kPathSeparator);
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return std::string(1, kPathSeparator);
+    return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+    auto slash = path.find_last_of(kPathSeparator);
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The hidden temporary name for `path` of process `pid`. The leading dot and the suffix keep it
+// apart from every name a reader looks for; the name is cut so that the suffix always fits.
+std::string TempName(const std::string& name, long pid) {
+    return "." + name.substr(0, 200) + "." + std::to_string(pid) + ".tmp";
+}
+
+// Removes temporary files that earlier Replace writers of `path` left when they were killed:
+// those of processes that no longer run, and this process's own.
+void RemoveStaleTemps(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    const std::string prefix = "." + NameOf(path).substr(0, 200) + ".";
+    DIR* d = ::opendir(folder.c_str());
+    if (!d) return;
+    std::vector<std::string> stale;
+    while (dirent* e = ::readdir(d)) {
+        std::string n = e->d_name;
+        if (n.size() <= prefix.size() + 4 || n.compare(0, prefix.size(), prefix) != 0 ||
+            n.compare(n.size() - 4, 4, ".tmp") != 0)
+            continue;
+        std::string digits = n.substr(prefix.size(), n.size() - prefix.size() - 4);
+        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        long pid = std::stol(digits);
+        if (pid == static_cast<long>(::getpid()) || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
+            stale.push_back(JoinPath(folder, n));
+    }
+    ::closedir(d);
+    for (const auto& p : stale) ::unlink(p.c_str());
+}
+
+}  // namespace
+
+void SetFileStepHook(FileStepHook hook) { stepHook = hook; }
+
+void BeforeFileStep(FileStep step, int fd, const char* data, std::size_t size) {
+    if (stepHook) stepHook(step, fd, data, size);
+}
+
+BrokenPipeGuard::BrokenPipeGuard() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe, &old_);
+    blockedBefore_ = sigismember(&old_, SIGPIPE) == 1;
+}
+
+BrokenPipeGuard::~BrokenPipeGuard() {
+    if (blockedBefore_) return;
+    // A SIGPIPE raised meanwhile is taken here, so it is not delivered once unblocked.
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        timespec now{};
+        while (::sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+}
+
+void SyncFile(int fd) {
+    BeforeFileStep(FileStep::Sync, fd);
+    while (::fsync(fd) != 0) {
+        if (errno != EINTR) RaiseIoError(errno);
+    }
+}
+
+void SyncFolderOf(const std::string& path) {
+    int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    BeforeFileStep(FileStep::Sync, fd);
+    int rc;
+    while ((rc = ::fsync(fd)) != 0 && errno == EINTR) {
+    }
+    const int err = rc == 0 ? 0 : errno;
+    ::close(fd);
+    // Some file systems cannot sync a folder (EINVAL); a failed write-back is an error.
+    if (err == EIO) RaiseIoError(err);
+}
+
+void ReplaceFile(const std::string& from, const std::string& to) {
+    int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) RaiseIoError(errno);
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        BeforeFileStep(FileStep::Sync, fd);
+        int rc;
+        while ((rc = ::fdatasync(fd)) != 0 && errno == EINTR) {
+        }
+        const int err = rc == 0 ? 0 : errno;
+        ::close(fd);
+        if (err) RaiseIoError(err);
+    } else {
+        ::close(fd);
+    }
+    BeforeFileStep(FileStep::Rename);
+    if (::rename(from.c_str(), to.c_str()) != 0) RaiseIoError(errno);
+    SyncFolderOf(to);
+}
+
+std::string ReplaceTempPath(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    const std::string name = TempName(NameOf(path), static_cast<long>(::getpid()));
+    return path.find_last_of(kPathSeparator) == std::string::npos ? name : JoinPath(folder, name);
+}
+
+void ReplaceFileContents(const std::string& path, std::string_view bytes) {
+    TextFileWriter out(path, TextFileWriter::Mode::Replace);
+    out.Write(bytes);
+    out.Close();
+}
+
+TextFileWriter::TextFileWriter(const std::string& path, Mode mode) : path_(path) {
+    if (mode == Mode::Replace) {
+        if (HoldsNul(path)) RaiseIoError(EINVAL);
+        // What stands under the name must be a plain file that may be replaced, as for a rewrite.
+        struct stat st{};
+        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) RaiseIoError(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+        RemoveStaleTemps(path);
+        temp_ = ReplaceTempPath(path);
+        BeforeFileStep(FileStep::Create);
+        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0) {
+            const int err = errno;
+            temp_.clear();
+            RaiseIoError(err);
+        }
+        buffer_.reserve(64 * 1024);
+        return;
+    }
     // Not blocking: a pipe in the file's place would otherwise wait for a reader forever.
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (mode == Mode::Rewrite ? O_TRUNC : O_APPEND);
+    BeforeFileStep(FileStep::Create);
     fd_ = ::open(path.c_str(), flags, 0666);
     if (fd_ < 0) RaiseIoError(errno);
     if (int err = RefuseAllButPlainFile(fd_)) {
@@ -96,14 +248,21 @@ TextFileWriter::TextFileWriter(const std::string& path, Mode mode) {
 }
 
 TextFileWriter::~TextFileWriter() {
-    if (fd_ >= 0) {
+    if (fd_ >= 0 && temp_.empty()) {
         try {
             Flush();
         } catch (...) {
             // An unwinding writer keeps what reached the disk; the first error was reported.
         }
-        ::close(fd_);
     }
+    Discard();
+}
+
+void TextFileWriter::Discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    temp_.clear();
 }
 
 void TextFileWriter::Write(std::string_view bytes) {
@@ -112,7 +271,9 @@ void TextFileWriter::Write(std::string_view bytes) {
 }
 
 void WriteAll(int fd, const char* data, std::size_t size) {
+    BrokenPipeGuard noSignal;
     for (std::size_t done = 0; done < size;) {
+        BeforeFileStep(FileStep::Write, fd, data + done, size - done);
         ssize_t n = ::write(fd, data + done, size - done);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -131,6 +292,23 @@ void TextFileWriter::Flush() {
 
 void TextFileWriter::Close() {
     if (fd_ < 0) return;
+    if (!temp_.empty()) {
+        try {
+            Flush();
+            SyncFile(fd_);
+            const int fd = fd_;
+            fd_ = -1;
+            if (::close(fd) != 0) RaiseIoError(errno);
+            BeforeFileStep(FileStep::Rename);
+            if (::rename(temp_.c_str(), path_.c_str()) != 0) RaiseIoError(errno);
+            temp_.clear();
+        } catch (...) {
+            Discard();
+            throw;
+        }
+        SyncFolderOf(path_);
+        return;
+    }
     int fd = fd_;
     try {
         Flush();
@@ -143,7 +321,49 @@ void TextFileWriter::Close() {
     if (::close(fd) != 0) RaiseIoError(errno);
 }
 
-void ReadTextLines(const std::string& path, const std::function<void(const std::string&)>& onLine) {
+bool TextLineSplitter::Feed(const char* data, std::size_t size) {
+    const char* p = data;
+    const char* end = data + size;
+    while (p < end && !ended_) {
+        if (afterCr_) {
+            afterCr_ = false;
+            if (*p == '\n') {
+                ++p;
+                continue;
+            }
+        }
+        if (!open_) {
+            // Between lines: a character of code 26 ends the data, anything else begins a line.
+            if (*p == 26) {
+                ended_ = true;
+                break;
+            }
+            open_ = true;
+            line_.clear();
+        }
+        const char* stop = p;
+        while (stop < end && *stop != '\r' && *stop != 26) ++stop;
+        line_.append(p, stop);
+        p = stop;
+        if (p == end) break;
+        if (*p == 26) ended_ = true;
+        else afterCr_ = true;
+        ++p;
+        open_ = false;
+        onLine_(line_);
+    }
+    return !ended_;
+}
+
+void TextLineSplitter::Finish(bool dropUnended) {
+    if (ended_ || !open_) return;
+    open_ = false;
+    // The first line counts even when empty; a line cut off is never handed on as a path.
+    if (dropUnended && !line_.empty()) return;
+    onLine_(line_);
+}
+
+void ReadFileChunks(const std::string& path, const std::function<bool(const char*, std::size_t)>& onChunk) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) RaiseIoError(errno);
     struct Closer {
@@ -151,46 +371,26 @@ void ReadTextLines(const std::string& path, const std::function<void(const std::
         ~Closer() { ::close(fd); }
     } closer{fd};
     if (int err = RefuseAllButPlainFile(fd)) RaiseIoError(err);
-
     std::vector<char> buf(64 * 1024);
-    size_t pos = 0, len = 0;
-    bool eof = false;
-    // Makes at least one byte available unless the data has ended.
-    auto fill = [&]() -> bool {
-        if (pos < len) return true;
-        if (eof) return false;
-        for (;;) {
-            ssize_t n = ::read(fd, buf.data(), buf.size());
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                RaiseIoError(errno);
-            }
-            pos = 0;
-            len = static_cast<size_t>(n);
-            if (n == 0) eof = true;
-            return n > 0;
+    for (;;) {
+        ssize_t n = ::read(fd, buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            RaiseIoError(errno);
         }
-    };
-    auto atEnd = [&]() { return !fill() || buf[pos] == 26; };
+        if (n == 0 || !onChunk(buf.data(), static_cast<std::size_t>(n))) return;
+    }
+}
 
-    std::string line;
-    do {
-        line.clear();
-        while (fill()) {
-            const char* start = buf.data() + pos;
-            const char* end = buf.data() + len;
-            const char* stop = start;
-            while (stop < end && *stop != '\r' && *stop != 26) ++stop;
-            line.append(start, stop);
-            pos += static_cast<size_t>(stop - start);
-            if (stop < end) break;
-        }
-        if (fill() && buf[pos] == '\r') {
-            ++pos;
-            if (fill() && buf[pos] == '\n') ++pos;
-        }
-        onLine(line);
-    } while (!atEnd());
+void ReadTextLines(const std::string& path, const std::function<void(const std::string&)>& onLine,
+                   bool dropUnended) {
+    TextLineSplitter lines(onLine);
+    bool ended = false;
+    ReadFileChunks(path, [&](const char* data, std::size_t size) {
+        ended = !lines.Feed(data, size);
+        return !ended;
+    });
+    if (!ended) lines.Finish(dropUnended);
 }
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #pragma once
 // Current directory and text files, with failures raised as EInOutError by Windows-style code.
+#include <signal.h>
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -36,15 +38,54 @@ bool DeleteFile(const std::string& path, int* err = nullptr);
 std::string SystemErrorText(int err);
 
 // Writes all of `size` bytes to a descriptor, retrying after a signal; a failing write raises
-// EInOutError with its error. What was written before stays written.
+// EInOutError with its error. What was written before stays written. A pipe whose reader has
+// gone fails with EPIPE instead of ending the process.
 void WriteAll(int fd, const char* data, std::size_t size);
+
+// While an object lives, a write into a pipe or socket whose reader has gone fails with EPIPE
+// on this thread instead of ending the process with SIGPIPE. The signal stays at its default
+// everywhere else, so programs started later get the usual disposition.
+class BrokenPipeGuard {
+public:
+    BrokenPipeGuard();
+    ~BrokenPipeGuard();
+    BrokenPipeGuard(const BrokenPipeGuard&) = delete;
+    BrokenPipeGuard& operator=(const BrokenPipeGuard&) = delete;
+
+private:
+    bool blockedBefore_ = false;
+    sigset_t old_{};
+};
+
+// The steps by which the file functions change the disk. Tests hook them to stop the process
+// at any one of them, as a power cut or a kill would.
+enum class FileStep { Create, Write, Sync, Rename, Truncate };
+// Called before each step; for a write with the descriptor and the bytes about to be written.
+using FileStepHook = void (*)(FileStep step, int fd, const char* data, std::size_t size);
+void SetFileStepHook(FileStepHook hook);
+// Runs the hook, if any, for a step about to be taken.
+void BeforeFileStep(FileStep step, int fd = -1, const char* data = nullptr, std::size_t size = 0);
+
+// fsync, raising EInOutError on failure.
+void SyncFile(int fd);
+// Makes the entries of a folder (a rename, a new file) reach the disk. File systems that
+// cannot sync a folder are not an error.
+void SyncFolderOf(const std::string& path);
+// Moves a file onto another name in the same folder, replacing a file of that name, once its
+// data is on the disk: the new name never shows a file that is not whole.
+void ReplaceFile(const std::string& from, const std::string& to);
 
 // A text file open for writing (created or truncated, or appended to). Buffered; every
 // failure (also a full disk found at close) raises EInOutError. What was written before a
 // failure stays in the file.
+//
+// Replace writes a new file beside the old one under a hidden temporary name and moves it onto
+// the name only at Close, once it is on the disk: the name shows the old file or the whole new
+// one, never a part, whenever the process or the machine stops. On failure, or when the writer
+// goes without Close, the temporary file is removed and the old file stays as it was.
 class TextFileWriter {
 public:
-    enum class Mode { Rewrite, Append };
+    enum class Mode { Rewrite, Append, Replace };
     TextFileWriter(const std::string& path, Mode mode);
     ~TextFileWriter();
     TextFileWriter(const TextFileWriter&) = delete;
@@ -59,14 +100,50 @@ public:
 
 private:
     void Flush();
+    void Discard();
     int fd_ = -1;
     std::string buffer_;
+    std::string path_;
+    std::string temp_;  // Replace only
 };
+
+// The temporary name that a Replace writer uses for `path` in this process. Temporary files of
+// processes that no longer run are removed by the next Replace of the same name.
+std::string ReplaceTempPath(const std::string& path);
+
+// Writes a whole file as a Replace writer does.
+void ReplaceFileContents(const std::string& path, std::string_view bytes);
+
+// Splits text into lines as ReadTextLines describes, fed in pieces of any size.
+class TextLineSplitter {
+public:
+    explicit TextLineSplitter(std::function<void(const std::string&)> onLine) : onLine_(std::move(onLine)) {}
+    // False once a character of code 26 has ended the data; later bytes are not looked at.
+    bool Feed(const char* data, std::size_t size);
+    // The end of the data. With `dropUnended`, a last line that no CR ended is not handed on:
+    // a file appended to line by line holds such a line only when an append was cut off.
+    void Finish(bool dropUnended = false);
+
+private:
+    std::function<void(const std::string&)> onLine_;
+    std::string line_;
+    // A line has begun and is not yet handed on; the first one begins with the data, so that
+    // empty data gives one empty line.
+    bool open_ = true;
+    bool afterCr_ = false;  // the last line ended at a CR: one LF right after it belongs to it
+    bool ended_ = false;    // code 26 seen
+};
+
+// Reads a plain file in pieces, handing each to `onChunk` until it returns false or the data
+// ends. Failures raise EInOutError; anything but a plain file is refused as for text files.
+void ReadFileChunks(const std::string& path, const std::function<bool(const char*, std::size_t)>& onChunk);
 
 // Reads a text file line by line: a line ends at CR (one LF right after it is consumed too),
 // at the end of the data, or at a character of code 26, which ends the data. An LF without a
 // CR before it stays in the line. The first line is read before the end test, so an empty
-// file gives one empty line. Failures raise EInOutError.
-void ReadTextLines(const std::string& path, const std::function<void(const std::string&)>& onLine);
+// file gives one empty line. Failures raise EInOutError. With `dropUnended`, see
+// TextLineSplitter::Finish.
+void ReadTextLines(const std::string& path, const std::function<void(const std::string&)>& onLine,
+                   bool dropUnended = false);
 
 }  // namespace platform

@@ -106,21 +106,13 @@ void FileRegistry::WriteString(const std::string& section, const std::string& na
     std::filesystem::create_directories(folder_, ec);
     auto values = Load();
     values[Key(section, name)] = Escape(value);
-    // Write a new file and rename it over the old one, so a failure never loses other values.
-    std::string tmp = StorePath() + ".new";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) WriteFailed(name);
-        for (const auto& [k, v] : values) out << k << '\t' << v << '\n';
-        out.flush();
-        if (!out) {
-            std::filesystem::remove(tmp, ec);
-            WriteFailed(name);
-        }
-    }
-    std::filesystem::rename(tmp, StorePath(), ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
+    // A new file, on the disk before it is moved onto the old one: whenever the process or the
+    // machine stops, the file holds the old values or the new ones, never none.
+    std::string content;
+    for (const auto& [k, v] : values) content += k + '\t' + v + '\n';
+    try {
+        ReplaceFileContents(StorePath(), content);
+    } catch (const EInOutError&) {
         WriteFailed(name);
     }
     if (section == "Run" && name == "_KDR_") WriteAutostart(value);

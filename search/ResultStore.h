@@ -28,17 +28,23 @@ std::string StoredListPath(const std::string& workDir, const std::string& boxTex
 // The download log's name, relative to the current folder.
 inline constexpr const char* kDownloadLogName = "SearchView.dwn";
 
-// Writes `count` lines, line i being `line(i)`, each followed by CR LF; creates or truncates.
-// A write that fails after the file was opened removes it before the error is raised.
+// Writes `count` lines, line i being `line(i)`, each followed by CR LF, as the file of that
+// name: the name shows the whole new list once it is on the disk, and never a part of it.
+// On failure no list of that name is left, and no temporary file.
 void WriteList(const std::string& path, int count, const std::function<std::string(int)>& line);
 
 // Reads the lines of a stored list; with a keyword only the lines that contain it, both
-// lowered in ASCII before the comparison.
+// lowered in ASCII before the comparison. With `wholeLinesOnly` a last line that no line
+// break ends is left out (see AppendLine).
 void ReadList(const std::string& path, const std::string* keyword,
-              const std::function<void(const std::string&)>& onLine);
+              const std::function<void(const std::string&)>& onLine, bool wholeLinesOnly = false);
 
-// Appends `line` and CR LF to the file, creating it when missing. A failed append leaves the
-// file at its former length.
+// True when the path's file name is the download log's, in any letter case.
+bool IsDownloadLog(const std::string& path);
+
+// Appends `line` and CR LF to the file, creating it when missing, in one write that is on the
+// disk when this returns. A failed append leaves the file at its former length. Part of a line
+// that an earlier append left when it was cut off (a kill, a power cut) is removed first.
 void AppendLine(const std::string& path, const std::string& line);
 
 bool ContainsIgnoringAsciiCase(const std::string& line, const std::string& lowerKeyword);

@@ -24,10 +24,15 @@ void TForm1::WriteStoredList(const std::string& pattern) {
 }
 
 void TForm1::ReadStoredList(const std::string& path, const std::string* keyword) {
-    store::ReadList(path, keyword, [this](const std::string& line) {
-        CheckListBox1->Add(line);
-        ShowListCount();
-    });
+    // The log is appended to line by line: a last line without its line break is an append
+    // that was cut off, not a path.
+    store::ReadList(
+        path, keyword,
+        [this](const std::string& line) {
+            CheckListBox1->Add(line);
+            ShowListCount();
+        },
+        store::IsDownloadLog(path));
 }
 
 void TForm1::AppendDownloadLog(const std::string& fileName) {

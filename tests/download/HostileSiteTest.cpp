@@ -137,6 +137,7 @@ TEST_F(HostileSite, FullDiskFailsTheSongOrTheFetchAndTheRunGoesOn) {
             } catch (const std::exception&) {
                 s.Send("426 aborted\r\n");  // the client dropped the data connection
             }
+            s.Expect("ABOR", "226 ABOR ok\r\n");  // told to stop once its disk was full
             s.Expect("QUIT", "221 bye\r\n");
         },
         1);
@@ -170,6 +171,7 @@ TEST_F(HostileSite, FullDiskFailsTheSongOrTheFetchAndTheRunGoesOn) {
             } catch (const std::exception&) {
                 s.Send("426 aborted\r\n");
             }
+            if (name == "big.wav") s.Expect("ABOR", "226 ABOR ok\r\n");
             s.Expect("QUIT", "221 bye\r\n");
         },
         2);

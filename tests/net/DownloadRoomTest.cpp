@@ -208,6 +208,7 @@ TEST_F(DownloadRoom, NearlyFullDiskFailsOnlyWhenTheDataDoesNotFit) {
             } catch (const std::exception&) {
                 s.Send("426 aborted\r\n");  // the client dropped the data connection
             }
+            s.Expect("ABOR", "226 ABOR ok\r\n");  // told to stop once the disk was full
             s.Expect("QUIT", "221 bye\r\n");
         });
         Client c(server.Port());
