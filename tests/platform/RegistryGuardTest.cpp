@@ -34,7 +34,7 @@ TEST_F(RegistryGuardTest, ValuesSurviveAndAutostartEntryIsWritten) {
 TEST_F(RegistryGuardTest, RefusedWriteRaisesAndKeepsOldValues) {
     registry->WriteString("Run", "a", "1");
     // A folder where the new store file would go refuses the write, also for root.
-    ASSERT_EQ(::mkdir((registry->StorePath() + ".new").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(platform::ReplaceTempPath(registry->StorePath()).c_str(), 0755), 0);
     EXPECT_THROW(registry->WriteString("Run", "b", "2"), Exception);
     EXPECT_EQ(registry->ReadString("Run", "a", ""), "1");
     EXPECT_EQ(registry->ReadString("Run", "b", "none"), "none");

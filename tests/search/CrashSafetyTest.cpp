@@ -168,7 +168,9 @@ Outcome RunChild(const std::string& save, const std::string& work, int stopAt, b
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     out.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    if (!out.killed) EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Slurp(log);
+    if (!out.killed) {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Slurp(log);
+    }
     out.step = Slurp(mark);
     return out;
 }
@@ -246,8 +248,11 @@ TEST_F(CrashSafety, DownloadLogKeepsWholeLinesAfterAKillAtAnyStep) {
             const V old = {"/work/one.mp3", "/work/two.mp3"};
             V grown = old;
             grown.push_back(kLogged);
-            if (step.empty()) EXPECT_EQ(read, grown);
-            else EXPECT_TRUE(read == old || read == grown) << Slurp(log);
+            if (step.empty()) {
+                EXPECT_EQ(read, grown);
+            } else {
+                EXPECT_TRUE(read == old || read == grown) << Slurp(log);
+            }
             // The next append follows whole lines only.
             const bool has = read == grown;
             store::AppendLine(log, "/work/next.mp3");
@@ -267,8 +272,11 @@ TEST_F(CrashSafety, RegistryValueIsOldOrNewAfterAKillAtAnyStep) {
         [](const std::string& work, const std::string& step) {
             platform::FileRegistry reg(work + "/config", work + "/autostart", "/usr/bin/tessaly");
             const std::string value = reg.ReadString("Run", "_KDR_", "xx");
-            if (step.empty()) EXPECT_EQ(value, kNewValue);
-            else EXPECT_TRUE(value == kOldValue || value == kNewValue) << value;
+            if (step.empty()) {
+                EXPECT_EQ(value, kNewValue);
+            } else {
+                EXPECT_TRUE(value == kOldValue || value == kNewValue) << value;
+            }
             EXPECT_EQ(reg.ReadString("Other", "kept", "lost"), "yes");
             reg.WriteString("Run", "_KDR_", kNewValue);
             EXPECT_EQ(TempFiles(work + "/config"), V{});
@@ -299,7 +307,9 @@ TEST_F(CrashSafety, SongIsLoggedOnlyOnceItIsWholeUnderItsName) {
                 logged.push_back(work + "/song.mp3");
             }
             EXPECT_EQ(log, logged);
-            if (step.empty()) EXPECT_EQ(log.size(), 2u);
+            if (step.empty()) {
+                EXPECT_EQ(log.size(), 2u);
+            }
         });
     EXPECT_GE(steps, 5);  // song sync, rename, folder sync, log open, write, sync
 }
