@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -141,6 +142,11 @@ void AppendLine(const std::string& path, const std::string& line) {
     struct stat st{};
     if (::fstat(fd, &st) != 0) platform::RaiseIoError(errno);
     if (!S_ISREG(st.st_mode)) platform::RaiseIoError(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+    // A second copy of the program appending at the same time must not see this line half
+    // written and cut it away as torn: the look at the end and the write go under one lock.
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    if (::fstat(fd, &st) != 0) platform::RaiseIoError(errno);
     // Read access for the look at the end; a log that only allows appending is appended to.
     off_t size = st.st_size;
     int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

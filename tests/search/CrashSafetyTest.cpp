@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -124,6 +125,10 @@ TEST_F(DISABLED_CrashChild, Save) {
             .WriteString("Run", "_KDR_", kNewValue);
     } else if (what == "song") {
         form->Timer6Timer();
+    } else if (what == "many") {
+        // A second copy of the program appending at the same time.
+        const std::string self = std::to_string(::getpid());
+        for (int i = 0; i < 300; ++i) store::AppendLine(work + "/SearchView.dwn", "/copy " + self + "/" + std::to_string(i));
     }
     platform::SetFileStepHook(nullptr);
 }
@@ -135,9 +140,27 @@ struct Outcome {
     std::string step;  // where it stopped
 };
 
+pid_t StartChild(const std::string& save, const std::string& work, int stopAt, bool tear, const std::string& log);
+
 Outcome RunChild(const std::string& save, const std::string& work, int stopAt, bool tear) {
     const std::string mark = work + "/../stopped-at";
     ::unlink(mark.c_str());
+    const std::string log = work + "/../child.log";
+    const pid_t pid = StartChild(save, work, stopAt, tear, log);
+    Outcome out;
+    if (pid < 0) return out;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    out.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    if (!out.killed) {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Slurp(log);
+    }
+    out.step = Slurp(mark);
+    return out;
+}
+
+pid_t StartChild(const std::string& save, const std::string& work, int stopAt, bool tear, const std::string& log) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) env.emplace_back(*e);
     env.push_back("TESSALY_CRASH_SAVE=" + save);
@@ -153,26 +176,16 @@ Outcome RunChild(const std::string& save, const std::string& work, int stopAt, b
     char* argv[] = {self.data(), filter.data(), disabled.data(), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    const std::string log = work + "/../child.log";
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    Outcome out;
     if (rc != 0) {
         ADD_FAILURE() << "cannot start the child";
-        return out;
+        return -1;
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    out.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    if (!out.killed) {
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Slurp(log);
-    }
-    out.step = Slurp(mark);
-    return out;
+    return pid;
 }
 
 V Lines(const std::string& path, bool wholeOnly = false) {
@@ -312,6 +325,35 @@ TEST_F(CrashSafety, SongIsLoggedOnlyOnceItIsWholeUnderItsName) {
             }
         });
     EXPECT_GE(steps, 5);  // song sync, rename, folder sync, log open, write, sync
+}
+
+// Two copies of the program appending at once: every line of both arrives whole.
+TEST_F(CrashSafety, TwoCopiesAppendingAtOnceKeepEveryLine) {
+    const std::string work = Path("two");
+    std::filesystem::create_directory(work);
+    Put(work + "/SearchView.dwn", "/work/first.mp3\r\n");
+    const pid_t a = StartChild("many", work, 0, false, Path("a.log"));
+    const pid_t b = StartChild("many", work, 0, false, Path("b.log"));
+    for (pid_t p : {a, b}) {
+        int status = 0;
+        while (::waitpid(p, &status, 0) < 0 && errno == EINTR) {
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const V lines = Lines(work + "/SearchView.dwn", true);
+    ASSERT_EQ(lines.size(), 601u);
+    std::map<std::string, int> next;  // each copy's lines arrive in its order
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const auto slash = lines[i].rfind('/');
+        ASSERT_NE(slash, std::string::npos) << lines[i];
+        EXPECT_EQ(lines[i].substr(slash + 1), std::to_string(next[lines[i].substr(0, slash)]++)) << lines[i];
+    }
+    EXPECT_EQ(next.size(), 2u);
+    EXPECT_EQ(Slurp(work + "/SearchView.dwn").size(), std::size_t(17) + 600 * 2 + [&] {
+        std::size_t n = 0;
+        for (std::size_t i = 1; i < lines.size(); ++i) n += lines[i].size();
+        return n;
+    }());
 }
 
 // --- a full disk and a read-only working folder ---

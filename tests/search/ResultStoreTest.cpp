@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "Fixtures.h"
 #include "app/TForm1.h"
@@ -98,6 +99,26 @@ TEST_F(ResultStoreTest, DownloadLogOnlyGrows) {
     // The log is the stored list of ".dwn": a quick search finds it under any spelling.
     form->ReadStoredList(form->StoredListPath("*.DWN", TForm1::StoreOp::ReadForPattern), nullptr);
     EXPECT_EQ(Entries(), (V{dir + "/song1.mp3", dir + "/曲2.mp3"}));
+}
+
+TEST_F(ResultStoreTest, OnlyTheLogLeavesOutALastLineWithoutLineBreak) {
+    struct Case {
+        const char* file;
+        const char* box;
+        V read;
+    };
+    // A stored list is written whole, so its last line counts even without CR LF (made by
+    // hand); the log's last line without one is an append that was cut off.
+    for (const Case& k : {Case{"SearchView.MP3", "*.mp3", {"/a.mp3", "/b.mp3", "/cut"}},
+                          Case{"SearchView.dwn", "*.DWN", {"/a.mp3", "/b.mp3"}},
+                          Case{"searchview.DWN", "*.dwn", {"/a.mp3", "/b.mp3"}}}) {
+        SCOPED_TRACE(k.file);
+        WriteFile(Path(k.file), "/a.mp3\r\n/b.mp3\r\n/cut");
+        form->CheckListBox1->Clear();
+        form->ReadStoredList(form->StoredListPath(k.box, TForm1::StoreOp::ReadForPattern), nullptr);
+        EXPECT_EQ(Entries(), k.read);
+        ::unlink(Path(k.file).c_str());
+    }
 }
 
 TEST_F(ResultStoreTest, RootWorkingFolderDoublesTheSeparator) {
