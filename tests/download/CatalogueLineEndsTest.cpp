@@ -69,36 +69,6 @@ TEST(CatalogueLineEnds, EveryFormOfLineEndListsTheSameSongs) {
     }
 }
 
-TEST(CatalogueLineEnds, CrLfFilesReadAsBefore) {
-    struct Case {
-        const char* text;
-        std::vector<std::string> files;
-        std::vector<std::string> displays;
-    };
-    const std::vector<Case> cases = {
-        // An empty line stays an empty line: one more song with empty fields.
-        {"m\r\na\r\nA\r\n\r\n", {"a", ""}, {"A", ""}},
-        {"m\r\n", {""}, {""}},
-        {"m\r\na\r\n\r\nb\r\nB\r\n", {"a", "b"}, {"", "B"}},
-        // A CR alone still ends a line, as does each CR of a run that no LF follows.
-        {"m\ra\rA", {"a"}, {"A"}},
-        {"m\r\na\r\rb\r\n", {"a", "b"}, {"", ""}},
-        // Code 26 ends the data.
-        {"m\r\na\r\nA\r\n\x1a" "b\r\nB\r\n", {"a"}, {"A"}},
-    };
-    for (const auto& k : cases) {
-        SCOPED_TRACE(::testing::PrintToString(std::string(k.text)));
-        auto c = download::ParseCatalogueText(k.text, 51);
-        std::vector<std::string> files, displays;
-        for (const auto& s : c.songs) {
-            files.push_back(s.file);
-            displays.push_back(s.display);
-        }
-        EXPECT_EQ(files, k.files);
-        EXPECT_EQ(displays, k.displays);
-    }
-}
-
 // Fetched in text mode from real servers (pyftpdlib turns CR LF into CR CR LF on the way).
 class CatalogueFromServer : public testing::TestWithParam<testnet::RealServer::Kind> {};
 
