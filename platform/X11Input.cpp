@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QPoint>
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
@@ -61,6 +62,7 @@ std::string QtDisplayName() {
 struct KeyWatch::Impl {
     Display* display = nullptr;
     int xiOpcode = 0;
+    int xkbEvent = -1;  // first event code of XKB; -1 without it
     std::array<int, 256> vkOfCode{};  // by key code: the watched key it types, or 0
 
     ~Impl() {
@@ -110,6 +112,13 @@ std::unique_ptr<KeyWatch> KeyWatch::Open(const std::string& displayName, std::st
     XISetMask(bits, XI_RawKeyPress);
     XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
     XISelectEvents(impl->display, DefaultRootWindow(impl->display), &mask, 1);
+    // A client that uses XKB (Xlib does) hears of a changed keyboard map only through XKB.
+    int xkbOpcode = 0, xkbError = 0, xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+    if (XkbQueryExtension(impl->display, &xkbOpcode, &impl->xkbEvent, &xkbError, &xkbMajor, &xkbMinor))
+        XkbSelectEvents(impl->display, XkbUseCoreKbd, XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
+                        XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
+    else
+        impl->xkbEvent = -1;
     impl->MapKeys();
     XSync(impl->display, False);
     return std::unique_ptr<KeyWatch>(new KeyWatch(std::move(impl)));
@@ -127,6 +136,10 @@ void KeyWatch::Read(std::bitset<256>& down, std::bitset<256>& pressed) {
         XNextEvent(d, &ev);
         if (ev.type == MappingNotify) {
             XRefreshKeyboardMapping(&ev.xmapping);
+            impl_->MapKeys();
+            continue;
+        }
+        if (impl_->xkbEvent >= 0 && ev.type == impl_->xkbEvent) {
             impl_->MapKeys();
             continue;
         }

@@ -103,13 +103,20 @@ TEST_F(X11DesktopKeysTest, HeldKeyReadsDownUntilReleased) {
 
 TEST_F(X11DesktopKeysTest, ARemappedKeyCountsByWhatItTypesNow) {
     // F9 is made to type "m": it is watched from then on; "m"'s own key stays "m".
-    typist->Remap("F9", "m");
-    typist->Tap("F9");
-    NextQuery();
+    const int f9 = typist->CodeOf("F9");
+    ASSERT_GT(f9, 0);
+    auto tapF9 = [&] {
+        typist->PressCode(f9, true);
+        typist->PressCode(f9, false);
+        NextQuery();
+    };
+    tapF9();
+    EXPECT_EQ(Scan(*keys), std::set<int>{});
+    typist->Remap(f9, "m");
+    tapF9();
     EXPECT_EQ(Scan(*keys), std::set<int>{'M'});
-    typist->Remap("F9", "F9");
-    typist->Tap("F9");
-    NextQuery();
+    typist->Remap(f9, "F9");
+    tapF9();
     EXPECT_EQ(Scan(*keys), std::set<int>{});
 }
 
@@ -202,9 +209,11 @@ TEST_P(SessionIdleTest, ResetIdleTimeIsActivityGrowingIsNot) {
     IdleService service(bus.Address(), which);
     ASSERT_TRUE(service.Ready());
     platform::SessionIdleKeyState keys(Connect());
-    ASSERT_TRUE(WaitForSignal(&keys, &platform::SessionIdleKeyState::Answered, 10000));
-    EXPECT_EQ(keys.Source(), which == QLatin1String("mutter") ? QStringLiteral("org.gnome.Mutter.IdleMonitor")
-                                                              : QStringLiteral("org.freedesktop.ScreenSaver"));
+    // A service that is not there is passed over for the next one.
+    for (int i = 0; i < 3 && keys.Source().isEmpty(); ++i)
+        ASSERT_TRUE(WaitForSignal(&keys, &platform::SessionIdleKeyState::Answered, 10000));
+    EXPECT_EQ(keys.Source(), which.startsWith(QLatin1String("mutter")) ? QStringLiteral("org.gnome.Mutter.IdleMonitor")
+                                                                       : QStringLiteral("org.freedesktop.ScreenSaver"));
     EXPECT_EQ(Query(keys), 0);  // growing
     EXPECT_EQ(Query(keys), 0);
     service.Reset();

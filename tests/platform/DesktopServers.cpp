@@ -34,8 +34,9 @@ void Stop(QProcess& p) {
 
 XvfbServer::XvfbServer() {
     // -displayfd 1: the server picks a free display and writes its number on standard output.
+    // -noreset: a test's clients leaving must not restart the server under the next test.
     process_.start(QStringLiteral("/usr/bin/Xvfb"),
-                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
                     QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
                     QStringLiteral("320x240x24")});
     if (!process_.waitForStarted(kStartMs)) return;
@@ -65,20 +66,22 @@ XTestKeyboard::~XTestKeyboard() {
 
 bool XTestKeyboard::Open() const { return impl_->display != nullptr; }
 
-void XTestKeyboard::Press(const char* name, bool down) {
-    KeyCode code = impl_->Code(name);
-    if (!code) return;
-    XTestFakeKeyEvent(impl_->display, code, down ? True : False, CurrentTime);
+void XTestKeyboard::Press(const char* name, bool down) { PressCode(impl_->Code(name), down); }
+
+void XTestKeyboard::PressCode(int code, bool down) {
+    if (code <= 0) return;
+    XTestFakeKeyEvent(impl_->display, static_cast<unsigned>(code), down ? True : False, CurrentTime);
     XSync(impl_->display, False);
 }
+
+int XTestKeyboard::CodeOf(const char* name) const { return impl_->Code(name); }
 
 void XTestKeyboard::Tap(const char* name) {
     Press(name, true);
     Press(name, false);
 }
 
-void XTestKeyboard::Remap(const char* from, const char* to) {
-    KeyCode code = impl_->Code(from);
+void XTestKeyboard::Remap(int code, const char* to) {
     KeySym sym = XStringToKeysym(to);
     if (!code || sym == NoSymbol) return;
     KeySym syms[2] = {sym, sym};
@@ -93,10 +96,11 @@ PrivateBus::PrivateBus() {
     if (!f.open(QIODevice::WriteOnly)) return;
     f.write(("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
              " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-             "<busconfig><type>session</type><listen>unix:dir=" +
-             dir_.path().toUtf8() +
+             "<busconfig><type>session</type><listen>unix:path=" +
+             dir_.filePath(QStringLiteral("bus")).toUtf8() +
              "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-             "<allow send_destination=\"*\"/><allow own=\"*\"/></policy></busconfig>\n"));
+             "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+             "<allow own=\"*\"/></policy></busconfig>\n"));
     f.close();
     process_.start(QStringLiteral("/usr/bin/dbus-daemon"),
                    {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),

@@ -34,8 +34,11 @@ public:
     // until the server has handled both.
     void Tap(const char* keysymName);
     void Press(const char* keysymName, bool down);
-    // Makes the key code of `fromKeysym` type `toKeysym` from now on.
-    void Remap(const char* fromKeysym, const char* toKeysym);
+    void PressCode(int keyCode, bool down);
+    // The key code that types the key symbol now; 0 for none.
+    int CodeOf(const char* keysymName) const;
+    // Makes the key code type `toKeysym` from now on.
+    void Remap(int keyCode, const char* toKeysym);
 
 private:
     struct Impl;
