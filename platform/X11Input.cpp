@@ -36,6 +36,8 @@ KeySym KeySymOf(int vk) {
     }
 }
 
+constexpr int kMaxEventsPerRead = 10000;
+
 // The virtual key of a key symbol among the watched ones; 0 for any other.
 int VirtualKeyOfSym(KeySym sym) {
     if (sym >= XK_a && sym <= XK_z) return static_cast<int>('A' + (sym - XK_a));
@@ -130,8 +132,9 @@ void KeyWatch::Read(std::bitset<256>& down, std::bitset<256>& pressed) {
     // happened before this read is counted by it.
     char keys[32] = {};
     XQueryKeymap(d, keys);
-    // Only what is already here: XPending reads without waiting.
-    while (XPending(d) > 0) {
+    // Only what is already here: XPending reads without waiting. A client that floods the
+    // server with keys must not hold the GUI here; the rest waits for the next read.
+    for (int handled = 0; handled < kMaxEventsPerRead && XPending(d) > 0; ++handled) {
         XEvent ev;
         XNextEvent(d, &ev);
         if (ev.type == MappingNotify) {

@@ -6,7 +6,10 @@
 #include <QDBusConnection>
 #include <QKeyEvent>
 #include <QWidget>
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <optional>
 
 #include "DesktopServers.h"
 #include "platform/Input.h"
@@ -127,6 +130,54 @@ TEST_F(X11DesktopKeysTest, KeysOfTheProgramsOwnWindowsStillCountOnce) {
     EXPECT_EQ(Scan(*keys), std::set<int>{'K'});
     NextQuery();
     EXPECT_EQ(Scan(*keys), std::set<int>{});
+}
+
+// The program's choice under the offscreen platform, by the display variables it finds.
+TEST_F(X11DesktopKeysTest, SystemKeyStateByDisplayVariables) {
+    auto env = [](const char* name) -> std::optional<std::string> {
+        const char* v = std::getenv(name);
+        return v ? std::optional<std::string>(v) : std::nullopt;
+    };
+    const auto savedDisplay = env("DISPLAY"), savedWayland = env("WAYLAND_DISPLAY");
+    const struct {
+        const char* display;  // null: unset
+        bool desktopKeys;
+        const char* said;  // on standard error; null: nothing
+    } cases[] = {
+        {server_->Name().c_str(), true, nullptr},
+        {":65000", false, "does not open"},
+        {nullptr, false, "no X display and no Wayland session"},
+    };
+    unsetenv("WAYLAND_DISPLAY");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.display ? c.display : "(unset)");
+        if (c.display)
+            setenv("DISPLAY", c.display, 1);
+        else
+            unsetenv("DISPLAY");
+        testing::internal::CaptureStderr();
+        std::unique_ptr<platform::KeyState> made = platform::MakeSystemKeyState();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(dynamic_cast<platform::X11DesktopKeyState*>(made.get()) != nullptr, c.desktopKeys);
+        EXPECT_EQ(dynamic_cast<platform::X11KeyState*>(made.get()) != nullptr, !c.desktopKeys);
+        if (c.said) {
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+            EXPECT_NE(err.find(c.said), std::string::npos) << err;
+        } else {
+            EXPECT_EQ(err, "");
+        }
+        if (c.desktopKeys) {
+            typist->Tap("x");
+            NextQuery();
+            EXPECT_NE(made->GetAsyncKeyState('X'), 0);
+        }
+    }
+    for (const auto& [name, value] : {std::pair{"DISPLAY", savedDisplay}, std::pair{"WAYLAND_DISPLAY", savedWayland}}) {
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
+    }
 }
 
 TEST(X11DesktopKeysOpenTest, NoDisplayGivesNoWatchAndSaysWhy) {

@@ -4,6 +4,8 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFile>
+#include <csignal>
+#include <sys/prctl.h>
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -22,6 +24,11 @@ QByteArray FirstLine(QProcess& p) {
     return line.trimmed();
 }
 
+// A test process that dies leaves no server behind: the child ends with it.
+void EndWithTheTest(QProcess& p) {
+    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
 void Stop(QProcess& p) {
     if (p.state() == QProcess::NotRunning) return;
     p.terminate();
@@ -35,6 +42,7 @@ void Stop(QProcess& p) {
 XvfbServer::XvfbServer() {
     // -displayfd 1: the server picks a free display and writes its number on standard output.
     // -noreset: a test's clients leaving must not restart the server under the next test.
+    EndWithTheTest(process_);
     process_.start(QStringLiteral("/usr/bin/Xvfb"),
                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
                     QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
@@ -102,6 +110,7 @@ PrivateBus::PrivateBus() {
              "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
              "<allow own=\"*\"/></policy></busconfig>\n"));
     f.close();
+    EndWithTheTest(process_);
     process_.start(QStringLiteral("/usr/bin/dbus-daemon"),
                    {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
                     QStringLiteral("--print-address=1")});
@@ -113,6 +122,7 @@ PrivateBus::~PrivateBus() { Stop(process_); }
 
 IdleService::IdleService(const QString& address, const QString& names, const QString& reply) : address_(address) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    EndWithTheTest(process_);
     process_.start(QStringLiteral("/usr/bin/python3"),
                    {QStringLiteral(TESSALY_SOURCE_DIR "/tests/platform/idle_service.py"), address, names, reply});
     if (!process_.waitForStarted(kStartMs)) return;
