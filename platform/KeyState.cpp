@@ -21,7 +21,7 @@ short StateOf(bool down, bool pressed) {
 
 bool ValidKey(int vk) { return vk > 0 && vk < 256; }
 
-void SayOnce(const std::string& text) {
+void Say(const std::string& text) {
     std::fprintf(stderr, "tessaly: %s\n", text.c_str());
     std::fflush(stderr);
 }
@@ -120,7 +120,7 @@ std::unique_ptr<KeyState> MakeSystemKeyState() {
         if (name.empty() && haveX) name = display;
         if (auto keys = X11DesktopKeyState::Open(name, &reason)) return keys;
     }
-    SayOnce(reason + ": the idle check sees only keys held at each check or typed into this program's windows");
+    Say(reason + ": the idle check sees only keys held at each check or typed into this program's windows");
     return std::make_unique<X11KeyState>();
 }
 
