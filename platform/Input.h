@@ -1,10 +1,17 @@
 #pragma once
 // Keyboard state for the idle check (GetAsyncKeyState); the cursor comes from Desktop.
+#include <QDBusConnection>
 #include <QObject>
 #include <QPoint>
 #include <bitset>
 #include <chrono>
+#include <memory>
 #include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QDBusPendingCallWatcher;
 
 namespace platform {
 
@@ -34,22 +41,107 @@ public:
 // arrows, space); 0 for any other key.
 int VirtualKeyOfQtKey(int qtKey);
 
-// The X server's view (XQueryKeymap on the display Qt uses) joined with a record of the key
-// presses the application itself saw since the last query, so a quick tap between two
-// queries still counts. Without an X11 display only the record is used.
-class X11KeyState : public QObject, public KeyState {
+// The watched keys that the application's own windows received, each kept until it is taken.
+class AppKeyRecord : public QObject {
 public:
-    X11KeyState();
-    short GetAsyncKeyState(int virtualKey) override;
+    AppKeyRecord();
+    // True once for a key pressed since the last call for that key.
+    bool Take(int virtualKey);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::bitset<256> pressed_;
+};
+
+// The X server's snapshot of held keys (XQueryKeymap on the display Qt uses) joined with the
+// application's own record. Keys typed into other programs between two queries are missed:
+// this is what remains where no desktop-wide source is available.
+class X11KeyState : public KeyState {
+public:
+    short GetAsyncKeyState(int virtualKey) override;
+
+private:
+    AppKeyRecord record_;
     char keymap_[32] = {};
     std::chrono::steady_clock::time_point keymapTime_{};
 };
+
+namespace x11 {
+class KeyWatch;
+}
+
+// Every program's keys on an X display: raw key presses of all clients (XInput 2) read on a
+// connection of its own, the keys held now, and the application's own record.
+class X11DesktopKeyState : public KeyState {
+public:
+    // Null, with the reason in `why`, when the display does not open or has no XInput 2.
+    static std::unique_ptr<X11DesktopKeyState> Open(const std::string& displayName, std::string* why);
+    ~X11DesktopKeyState() override;
+    short GetAsyncKeyState(int virtualKey) override;
+
+private:
+    explicit X11DesktopKeyState(std::unique_ptr<x11::KeyWatch> watch);
+    std::unique_ptr<x11::KeyWatch> watch_;
+    AppKeyRecord record_;
+    std::bitset<256> down_;
+    std::bitset<256> pressed_;
+    std::chrono::steady_clock::time_point readTime_{};
+};
+
+// Where the display server shows no other program's keys (Wayland), the session tells how
+// long the user has been idle. Any input since the previous answer, keys the idle check does
+// not watch and pointer moves included, reads as a pressed key. The question goes out
+// without blocking at each query, so an answer counts at the query after it arrives.
+class SessionIdleKeyState : public QObject, public KeyState {
+    Q_OBJECT
+public:
+    // `bus` is the session bus, or a test's private bus.
+    explicit SessionIdleKeyState(const QDBusConnection& bus);
+    ~SessionIdleKeyState() override;
+    short GetAsyncKeyState(int virtualKey) override;
+    // The D-Bus service that answers; empty before the first answer and when none does.
+    QString Source() const;
+    // True once no service answered: only the application's own keys count from then on.
+    bool GaveUp() const { return gaveUp_; }
+
+signals:
+    // An answer or a failure of the last question was handled.
+    void Answered();
+
+private:
+    void Ask();
+    void OnReply(QDBusPendingCallWatcher* call);
+    void GiveUp(const QString& why);
+
+    QDBusConnection bus_;
+    AppKeyRecord record_;
+    size_t source_ = 0;
+    bool sourceWorks_ = false;
+    bool gaveUp_ = false;
+    QDBusPendingCallWatcher* inFlight_ = nullptr;
+    std::chrono::steady_clock::time_point sent_{};
+    bool haveSample_ = false;
+    long long lastIdleMs_ = 0;
+    std::chrono::steady_clock::time_point lastReceived_{};
+    bool activity_ = false;
+};
+
+// Whether two idle-time answers show input between them: with no input, the idle time grows
+// by the time between the two samples, and that is at least the time from receiving the
+// first answer to sending the second question. A few milliseconds of rounding are allowed.
+bool IdleTimeShowsInput(long long previousIdleMs, long long idleMs, long long sendGapMs);
+
+enum class InputSource { X11Desktop, SessionIdle };
+
+// The desktop-wide key sources to try, best first, for Qt's platform plugin and the display
+// variables set. Wayland is asked for its idle time only where no X display is in use.
+std::vector<InputSource> InputSourceOrder(std::string_view qtPlatform, bool haveXDisplay, bool haveWaylandDisplay);
+
+// The key state for the running program; says once on standard error when only the
+// application's own keys (and, under X11, keys held at a query) can be seen.
+std::unique_ptr<KeyState> MakeSystemKeyState();
 
 // The X11 side, kept apart from Qt's headers (Xlib's macros clash with Qt's names).
 namespace x11 {
@@ -59,6 +151,23 @@ bool QueryKeymap(char keys[32]);
 bool KeyDown(const char keys[32], int virtualKey);
 // True and the pointer's position on the screen when Qt runs on an X11 display.
 bool QueryPointer(QPoint& pos);
+// The name of the X display Qt runs on; empty when Qt does not run on X11.
+std::string QtDisplayName();
+
+// A private connection that sees the raw key presses of every client.
+class KeyWatch {
+public:
+    static std::unique_ptr<KeyWatch> Open(const std::string& displayName, std::string* why);
+    ~KeyWatch();
+    // Sets in `down` the watched keys held now (by virtual-key code) and adds to `pressed`
+    // those pressed since the previous read.
+    void Read(std::bitset<256>& down, std::bitset<256>& pressed);
+
+private:
+    struct Impl;
+    explicit KeyWatch(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
 }  // namespace x11
 
 }  // namespace platform

@@ -4,11 +4,11 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev libgl-dev
-  libx11-dev
+  libx11-dev libxi-dev libxtst-dev
   googletest libgtest-dev libgmock-dev
   fonts-ipafont-mincho fonts-ipafont-gothic
   xvfb xauth x11-utils xdotool imagemagick
-  vsftpd python3 python3-pyftpdlib curl
+  vsftpd python3 python3-pyftpdlib curl dbus-daemon python3-dbus python3-gi
   clang libclang-rt-14-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav timgm6mb-soundfont
