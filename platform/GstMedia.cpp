@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <chrono>
 #include <cerrno>
+#include <condition_variable>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 
@@ -175,12 +177,7 @@ namespace {
 // The first of the named sinks that reaches READY (sinks open their device on the way
 // there), back in NULL; or nullptr. Named, rather than left to the automatic sinks, whose
 // probing also tries framebuffer sinks that crash under an X server without them.
-GstElement* FirstWorkingSink(const std::vector<std::string>& names) {
-    try {
-        EnsureGstreamer();
-    } catch (...) {
-        return nullptr;
-    }
+GstElement* FirstReadySink(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         GstElement* sink = gst_element_factory_make(name.c_str(), nullptr);
         if (!sink) continue;
@@ -193,10 +190,55 @@ GstElement* FirstWorkingSink(const std::vector<std::string>& names) {
     return nullptr;
 }
 
+struct SinkProbe {
+    std::mutex m;
+    std::condition_variable done;
+    bool finished = false;
+    bool abandoned = false;
+    GstElement* sink = nullptr;
+};
+
+// Set while a probe that was given up on still waits for its sound server.
+std::atomic<bool> g_probeHanging{false};
+
+// FirstReadySink, given at most `timeoutMs`: a sound server that accepts the connection and
+// then never answers would otherwise hold the GUI until it closes the connection. The probe
+// runs on a thread of its own; one given up on is left to end by itself, and until it has,
+// no other is started (the sound output counts as not answering).
+GstElement* FirstWorkingSink(const std::vector<std::string>& names, int timeoutMs) {
+    try {
+        EnsureGstreamer();
+    } catch (...) {
+        return nullptr;
+    }
+    if (g_probeHanging.load()) return nullptr;
+    auto probe = std::make_shared<SinkProbe>();
+    std::thread([probe, names] {
+        GstElement* sink = FirstReadySink(names);
+        std::lock_guard<std::mutex> lock(probe->m);
+        probe->finished = true;
+        if (probe->abandoned) {
+            if (sink) gst_object_unref(sink);
+            g_probeHanging.store(false);
+        } else {
+            probe->sink = sink;
+        }
+        probe->done.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> lock(probe->m);
+    if (!probe->done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return probe->finished; })) {
+        probe->abandoned = true;
+        g_probeHanging.store(true);
+        return nullptr;
+    }
+    return probe->sink;
+}
+
 }  // namespace
 
 bool GstMediaDevice::SoundDeviceAvailable() {
-    GstElement* sink = FirstWorkingSink(Options{}.soundSinks);
+    const Options defaults;
+    GstElement* sink = FirstWorkingSink(defaults.soundSinks, defaults.soundProbeMs);
     if (sink) gst_object_unref(sink);
     return sink != nullptr;
 }
@@ -235,7 +277,7 @@ GstElement* GstMediaDevice::MakeAudioSink() {
     // Asked at every open, so a sound server that came up after the program is used from
     // the next file on.
     if (options_.audio == Options::Sink::Auto) {
-        if (GstElement* sink = FirstWorkingSink(options_.soundSinks)) {
+        if (GstElement* sink = FirstWorkingSink(options_.soundSinks, options_.soundProbeMs)) {
             soundSeen_ = true;
             nullAudio_ = false;
             return sink;

@@ -41,6 +41,8 @@ public:
         // silently); when one did before, the sound output is gone and the open fails.
         Sink audio = Sink::Auto;
         std::vector<std::string> soundSinks{"pulsesink", "alsasink"};
+        // Longest wait for the sound output to answer at an open.
+        int soundProbeMs = 2000;
         // Auto: the device's own window (any Qt platform) when the program has widgets,
         // else the null sink.
         Sink video = Sink::Auto;

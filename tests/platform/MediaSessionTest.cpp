@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -158,6 +159,54 @@ TEST_F(MediaSessionTest, ServerThatComesLateIsUsedAndOneThatGoesFailsTheNextOpen
     ASSERT_TRUE(server.Start());
     device.Open(wav);
     EXPECT_FALSE(device.NullAudio());
+}
+
+TEST_F(MediaSessionTest, ServerThatNeverAnswersHoldsAnOpenForAMomentOnly) {
+    soundserver::PulseServer server(tmp_.path());
+    ASSERT_TRUE(server.Start());
+    const std::string wav = Dir() + "/tone.wav";
+    ASSERT_TRUE(mediamaker::WriteStereoWav(wav, 0.3, 0.5, 0.5));
+    auto options = ServerSound();
+    options.soundProbeMs = 1000;
+    GstMediaDevice heard(options);    // has had sound
+    GstMediaDevice silent(options);   // never had any
+    {
+        const ScopedEnv env("PULSE_SERVER", server.Address().toStdString());
+        heard.Open(wav);
+        ASSERT_FALSE(heard.NullAudio());
+    }
+    auto msSince = [](auto start) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    };
+    {
+        soundserver::MuteServer mute(Dir() + "/mute");
+        ASSERT_TRUE(mute.Ok());
+        const ScopedEnv env("PULSE_SERVER", mute.Address());
+        // A device that had sound: the open fails after the probe's second, with the box.
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_THROW(heard.Open(wav), EMCIDeviceError);
+        EXPECT_LT(msSince(start), 2500);
+        EXPECT_EQ(mute.Accepted(), 1);
+        // While that probe still hangs, no second one is started, and nothing waits.
+        start = std::chrono::steady_clock::now();
+        silent.Open(wav);
+        EXPECT_LT(msSince(start), 800);
+        EXPECT_TRUE(silent.NullAudio());
+        EXPECT_EQ(mute.Accepted(), 1);
+    }
+    // The wedged server is gone and took its connection along: the hanging probe ends, and
+    // the real server is heard again.
+    const ScopedEnv env("PULSE_SERVER", server.Address().toStdString());
+    bool back = false;
+    for (int i = 0; i < 30 && !back; ++i) {
+        Wait(100);
+        try {
+            heard.Open(wav);
+            back = !heard.NullAudio();
+        } catch (const EMCIDeviceError&) {
+        }
+    }
+    EXPECT_TRUE(back);
 }
 
 // Counts the distinct colours of an image, up to a limit.

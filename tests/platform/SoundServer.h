@@ -2,6 +2,9 @@
 // A PulseAudio server of the test's own on a Unix socket in the test's folder, with one null
 // sink "out" whose monitor the test records; and a capture of the process's standard error.
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -12,6 +15,8 @@
 #include <QProcess>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -147,6 +152,54 @@ private:
     QString recording_;
     std::unique_ptr<QProcess> server_;
     std::unique_ptr<QProcess> recorder_;
+};
+
+// A sound server that takes connections and never says a word, as a wedged one would. The
+// connections close when it is destroyed.
+class MuteServer {
+public:
+    explicit MuteServer(const std::string& socketPath) : path_(socketPath) {
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path_.c_str());
+        ::unlink(path_.c_str());
+        ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(fd_, 8) == 0;
+        if (ok_) thread_ = std::thread([this] { Run(); });
+    }
+    ~MuteServer() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        for (int c : clients_) ::close(c);
+        if (fd_ >= 0) ::close(fd_);
+        ::unlink(path_.c_str());
+    }
+    MuteServer(const MuteServer&) = delete;
+    MuteServer& operator=(const MuteServer&) = delete;
+    bool Ok() const { return ok_; }
+    std::string Address() const { return "unix:" + path_; }
+    int Accepted() const { return accepted_.load(); }
+
+private:
+    void Run() {
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0) {
+                const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (c >= 0) {
+                    clients_.push_back(c);
+                    ++accepted_;
+                }
+            }
+        }
+    }
+    std::string path_;
+    int fd_ = -1;
+    bool ok_ = false;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> accepted_{0};
+    std::vector<int> clients_;
+    std::thread thread_;
 };
 
 // Peak of each channel of interleaved stereo samples, in dB of full scale.
