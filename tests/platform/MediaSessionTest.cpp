@@ -167,7 +167,7 @@ TEST_F(MediaSessionTest, ServerThatNeverAnswersHoldsAnOpenForAMomentOnly) {
     const std::string wav = Dir() + "/tone.wav";
     ASSERT_TRUE(mediamaker::WriteStereoWav(wav, 0.3, 0.5, 0.5));
     auto options = ServerSound();
-    options.soundProbeMs = 1000;
+    options.soundProbeMs = 3000;
     GstMediaDevice heard(options);    // has had sound
     GstMediaDevice silent(options);   // never had any
     {
@@ -182,15 +182,16 @@ TEST_F(MediaSessionTest, ServerThatNeverAnswersHoldsAnOpenForAMomentOnly) {
         soundserver::MuteServer mute(Dir() + "/mute");
         ASSERT_TRUE(mute.Ok());
         const ScopedEnv env("PULSE_SERVER", mute.Address());
-        // A device that had sound: the open fails after the probe's second, with the box.
+        // A device that had sound: the open fails once the probe has waited its time.
         auto start = std::chrono::steady_clock::now();
         EXPECT_THROW(heard.Open(wav), EMCIDeviceError);
-        EXPECT_LT(msSince(start), 2500);
+        EXPECT_GE(msSince(start), 2900);
+        EXPECT_LT(msSince(start), 5000);
         EXPECT_EQ(mute.Accepted(), 1);
         // While that probe still hangs, no second one is started, and nothing waits.
         start = std::chrono::steady_clock::now();
         silent.Open(wav);
-        EXPECT_LT(msSince(start), 800);
+        EXPECT_LT(msSince(start), 2000);
         EXPECT_TRUE(silent.NullAudio());
         EXPECT_EQ(mute.Accepted(), 1);
     }
@@ -239,7 +240,7 @@ TEST_F(MediaSessionTest, VideoFramesReachTheDevicesOwnWindow) {
         ASSERT_TRUE(PlayToEnd(device, 8000));
         Wait(100);
         // 25 frames a second for one second; a loaded machine may skip some.
-        EXPECT_GE(window->FramesShown(), 10);
+        EXPECT_GE(window->FramesShown(), 5);
         // The test picture's colour bars, as drawn on the window itself.
         const QImage shown = window->grab().toImage();
         EXPECT_EQ(shown.size(), QSize(160, 120));
@@ -308,6 +309,7 @@ TEST_F(MediaSessionTest, MissingDecoderIsNamedOnStandardError) {
         EXPECT_NE(text.find("H.264"), std::string::npos) << text;
         EXPECT_NE(text.find("decoder"), std::string::npos) << text;
         EXPECT_NE(text.find("m.mov"), std::string::npos) << text;
+        std::printf("standard error: %s", text.c_str());
         EXPECT_FALSE(device.IsOpen());
     }
     // With the decoder back, the same file opens and nothing is reported missing.
