@@ -2,7 +2,7 @@
 //   xvfb-run -a -s "-screen 0 1280x1024x24" ./build/player_screenshots OUT-FOLDER
 // The main window with a picture thumbnail, and with the player and volume box for a
 // playing MP3; the viewer with a JPEG and with a WMF; a video playing in its own window
-// (the whole screen); and a PDF printed from the viewer.
+// (the whole screen, and the window alone); and a PDF printed from the viewer.
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -18,7 +18,9 @@
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "platform/Fonts.h"
+#include "platform/GstMedia.h"
 #include "platform/Guard.h"
+#include "platform/VideoWindow.h"
 #include "platform/QtPrinting.h"
 #include "platform/Services.h"
 #include "player/TForm6.h"
@@ -134,6 +136,13 @@ int main(int argc, char** argv) {
     const QString screen = out + QStringLiteral("/video-window-screen.png");
     if (QScreen* s = QGuiApplication::primaryScreen()) s->grabWindow(0).save(screen);
     std::printf("%s\n", screen.toUtf8().constData());
+    // The video window alone, as the window system shows it.
+    if (auto* gst = dynamic_cast<platform::GstMediaDevice*>(platform::Current().media.get()); gst && gst->Window()) {
+        const QString window = out + QStringLiteral("/video-window.png");
+        if (QScreen* s = QGuiApplication::primaryScreen())
+            s->grabWindow(gst->Window()->winId()).save(window);
+        std::printf("%s (%d frames shown)\n", window.toUtf8().constData(), gst->Window()->FramesShown());
+    }
     platform::Current().media->Close();
     return 0;
 }

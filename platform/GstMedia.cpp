@@ -1,14 +1,21 @@
 #include "platform/GstMedia.h"
 
+#include <gst/app/gstappsink.h>
 #include <gst/gst.h>
+#include <gst/pbutils/pbutils.h>
+#include <gst/video/video.h>
 #include <sys/stat.h>
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <chrono>
 #include <cerrno>
+#include <condition_variable>
+#include <thread>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/Files.h"
+#include "platform/VideoWindow.h"
 
 namespace platform {
 
@@ -25,6 +32,7 @@ void EnsureGstreamer() {
         GError* err = nullptr;
         bool ok = gst_init_check(nullptr, nullptr, &err);
         if (err) g_error_free(err);
+        if (ok) gst_pb_utils_init();
         return ok;
     }();
     if (!ready) throw EMCIDeviceError("GStreamer could not be initialised");
@@ -83,19 +91,70 @@ bool IsMissingPlugin(GstMessage* message) {
     return s && gst_structure_has_name(s, "missing-plugin");
 }
 
+// What is missing in words, such as "H.264 (Main Profile) decoder".
 std::string MissingPluginText(GstMessage* message) {
-    const GstStructure* s = gst_message_get_structure(message);
-    const gchar* detail = s ? gst_structure_get_string(s, "name") : nullptr;
-    if (!detail && s) {
-        const GValue* v = gst_structure_get_value(s, "detail");
-        if (v && G_VALUE_HOLDS(v, GST_TYPE_CAPS)) {
-            gchar* caps = gst_caps_to_string(gst_value_get_caps(v));
-            std::string out = std::string("no decoder for ") + caps;
-            g_free(caps);
-            return out;
-        }
+    gchar* description = gst_missing_plugin_message_get_description(message);
+    std::string text = description ? description : "a plug-in";
+    g_free(description);
+    return text;
+}
+
+// Frames of the video sink to the window's mailbox: the mapped buffer itself, held by the
+// picture until the window has let go of it.
+struct HeldBuffer {
+    GstBuffer* buffer;
+    GstMapInfo map;
+};
+
+void ReleaseHeld(void* p) {
+    auto* held = static_cast<HeldBuffer*>(p);
+    gst_buffer_unmap(held->buffer, &held->map);
+    gst_buffer_unref(held->buffer);
+    delete held;
+}
+
+void PostSample(GstSample* sample, FrameMailbox& mailbox) {
+    GstVideoInfo info;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstCaps* caps = gst_sample_get_caps(sample);
+    if (!buffer || !caps || !gst_video_info_from_caps(&info, caps)) return;
+    const int width = GST_VIDEO_INFO_WIDTH(&info);
+    const int height = GST_VIDEO_INFO_HEIGHT(&info);
+    const int stride = GST_VIDEO_INFO_PLANE_STRIDE(&info, 0);
+    auto* held = new HeldBuffer{gst_buffer_ref(buffer), {}};
+    if (!gst_buffer_map(buffer, &held->map, GST_MAP_READ) ||
+        held->map.size < static_cast<gsize>(stride) * static_cast<gsize>(height)) {
+        if (held->map.data) gst_buffer_unmap(buffer, &held->map);
+        gst_buffer_unref(buffer);
+        delete held;
+        return;
     }
-    return std::string("missing plug-in: ") + (detail ? detail : "unknown");
+    mailbox.Post(QImage(held->map.data, width, height, stride, QImage::Format_RGB32, ReleaseHeld, held));
+}
+
+GstFlowReturn OnPreroll(GstAppSink* sink, gpointer user) {
+    if (GstSample* sample = gst_app_sink_pull_preroll(sink)) {
+        PostSample(sample, **static_cast<std::shared_ptr<FrameMailbox>*>(user));
+        gst_sample_unref(sample);
+    }
+    return GST_FLOW_OK;
+}
+
+GstFlowReturn OnSample(GstAppSink* sink, gpointer user) {
+    if (GstSample* sample = gst_app_sink_pull_sample(sink)) {
+        PostSample(sample, **static_cast<std::shared_ptr<FrameMailbox>*>(user));
+        gst_sample_unref(sample);
+    }
+    return GST_FLOW_OK;
+}
+
+void DropMailbox(gpointer user) { delete static_cast<std::shared_ptr<FrameMailbox>*>(user); }
+
+// playbin's element-setup: the MIDI synthesiser gets the device's gain.
+void SetUpElement(GstElement*, GstElement* element, gpointer user) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (factory && std::strcmp(GST_OBJECT_NAME(factory), "fluiddec") == 0)
+        g_object_set(element, "synth-gain", *static_cast<const double*>(user), nullptr);
 }
 
 }  // namespace
@@ -107,44 +166,82 @@ GstMediaDevice::GstMediaDevice() : GstMediaDevice(Options{}) {}
 
 GstMediaDevice::GstMediaDevice(Options options) : options_(std::move(options)) {}
 
-GstMediaDevice::~GstMediaDevice() { Close(); }
+GstMediaDevice::~GstMediaDevice() {
+    Close();
+    // Widgets may only go while the application lives; at process exit it is gone already.
+    if (window_ && QCoreApplication::instance()) delete window_;
+}
 
 namespace {
 
 // The first of the named sinks that reaches READY (sinks open their device on the way
-// there), or nullptr. Named, rather than left to the automatic sinks, whose probing also
-// tries framebuffer sinks that crash under an X server without them.
-const char* FirstWorkingSink(std::initializer_list<const char*> names) {
+// there), back in NULL; or nullptr. Named, rather than left to the automatic sinks, whose
+// probing also tries framebuffer sinks that crash under an X server without them.
+GstElement* FirstReadySink(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        GstElement* sink = gst_element_factory_make(name.c_str(), nullptr);
+        if (!sink) continue;
+        gst_object_ref_sink(sink);
+        const bool ok = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+        gst_element_set_state(sink, GST_STATE_NULL);
+        if (ok) return sink;
+        gst_object_unref(sink);
+    }
+    return nullptr;
+}
+
+struct SinkProbe {
+    std::mutex m;
+    std::condition_variable done;
+    bool finished = false;
+    bool abandoned = false;
+    GstElement* sink = nullptr;
+};
+
+// Set while a probe that was given up on still waits for its sound server.
+std::atomic<bool> g_probeHanging{false};
+
+// FirstReadySink, given at most `timeoutMs`: a sound server that accepts the connection and
+// then never answers would otherwise hold the GUI until it closes the connection. The probe
+// runs on a thread of its own; one given up on is left to end by itself, and until it has,
+// no other is started (the sound output counts as not answering).
+GstElement* FirstWorkingSink(const std::vector<std::string>& names, int timeoutMs) {
     try {
         EnsureGstreamer();
     } catch (...) {
         return nullptr;
     }
-    for (const char* name : names) {
-        GstElement* sink = gst_element_factory_make(name, nullptr);
-        if (!sink) continue;
-        gst_object_ref_sink(sink);
-        const bool ok = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
-        gst_element_set_state(sink, GST_STATE_NULL);
-        gst_object_unref(sink);
-        if (ok) return name;
+    if (g_probeHanging.load()) return nullptr;
+    auto probe = std::make_shared<SinkProbe>();
+    std::thread([probe, names] {
+        GstElement* sink = FirstReadySink(names);
+        std::lock_guard<std::mutex> lock(probe->m);
+        probe->finished = true;
+        if (probe->abandoned) {
+            if (sink) gst_object_unref(sink);
+            g_probeHanging.store(false);
+        } else {
+            probe->sink = sink;
+        }
+        probe->done.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> lock(probe->m);
+    if (!probe->done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return probe->finished; })) {
+        probe->abandoned = true;
+        g_probeHanging.store(true);
+        return nullptr;
     }
-    return nullptr;
-}
-
-const char* AudioSinkName() {
-    static const char* const name = FirstWorkingSink({"pulsesink", "alsasink"});
-    return name;
-}
-
-const char* VideoSinkName() {
-    static const char* const name = FirstWorkingSink({"xvimagesink", "ximagesink"});
-    return name;
+    return probe->sink;
 }
 
 }  // namespace
 
-bool GstMediaDevice::SoundDeviceAvailable() { return AudioSinkName() != nullptr; }
+bool GstMediaDevice::SoundDeviceAvailable() {
+    const Options defaults;
+    GstElement* sink = FirstWorkingSink(defaults.soundSinks, defaults.soundProbeMs);
+    if (sink) gst_object_unref(sink);
+    return sink != nullptr;
+}
 
 GstElement* GstMediaDevice::MakeAudioFilter() {
     // Stereo float between two converters: mono files are spread to both channels, and the
@@ -177,9 +274,21 @@ GstElement* GstMediaDevice::MakeAudioFilter() {
 }
 
 GstElement* GstMediaDevice::MakeAudioSink() {
-    nullAudio_ = options_.audio == Options::Sink::Null || !SoundDeviceAvailable();
-    if (!nullAudio_) return gst_element_factory_make(AudioSinkName(), nullptr);
+    // Asked at every open, so a sound server that came up after the program is used from
+    // the next file on.
+    if (options_.audio == Options::Sink::Auto) {
+        if (GstElement* sink = FirstWorkingSink(options_.soundSinks, options_.soundProbeMs)) {
+            soundSeen_ = true;
+            nullAudio_ = false;
+            return sink;
+        }
+        // Sound played here before and now nothing answers: the server has gone. Failing
+        // tells the user; a null sink would count down a file nobody hears.
+        if (soundSeen_) return nullptr;
+    }
+    nullAudio_ = true;
     GstElement* sink = NullSink();
+    gst_object_ref_sink(sink);
     if (options_.audioTap) {
         g_object_set(sink, "signal-handoffs", TRUE, nullptr);
         g_signal_connect(sink, "handoff", G_CALLBACK(TapHandoff), &options_.audioTap);
@@ -188,12 +297,32 @@ GstElement* GstMediaDevice::MakeAudioSink() {
 }
 
 GstElement* GstMediaDevice::MakeVideoSink() {
-    bool window = options_.video == Options::Sink::Auto &&
-                  QGuiApplication::platformName() == QLatin1String("xcb");
-    if (window && VideoSinkName()) {
-        if (GstElement* sink = gst_element_factory_make(VideoSinkName(), nullptr)) return sink;
+    // The picture goes to a window of our own, drawn by Qt: the same under X11, Wayland and
+    // offscreen. Without widgets (a tool without a GUI) nobody could see it.
+    if (options_.video == Options::Sink::Null || !qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return NullSink();
+    GstElement* sink = gst_element_factory_make("appsink", nullptr);
+    if (!sink) return NullSink();
+    if (!window_) {
+        window_ = new VideoWindow;
+        // Before the application goes: stop the streaming threads that feed the window.
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, window_, [this] { Close(); });
     }
-    return NullSink();
+    mailbox_ = std::make_shared<FrameMailbox>(window_);
+    // 32-bit pixels in the order of QImage::Format_RGB32, square pixels: playbin converts
+    // and scales whatever the decoder gives to this.
+    GstCaps* caps = gst_caps_from_string(
+        G_BYTE_ORDER == G_LITTLE_ENDIAN ? "video/x-raw,format=BGRx,pixel-aspect-ratio=1/1"
+                                        : "video/x-raw,format=xRGB,pixel-aspect-ratio=1/1");
+    // Played in real time; a GUI slower than the video skips frames instead of holding up
+    // the sound.
+    g_object_set(sink, "caps", caps, "sync", TRUE, "max-buffers", 1u, "drop", TRUE, nullptr);
+    gst_caps_unref(caps);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_preroll = OnPreroll;
+    callbacks.new_sample = OnSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new std::shared_ptr<FrameMailbox>(mailbox_), DropMailbox);
+    return sink;
 }
 
 void GstMediaDevice::FailOpen(const std::string& why) {
@@ -202,6 +331,17 @@ void GstMediaDevice::FailOpen(const std::string& why) {
 }
 
 void GstMediaDevice::Open(const std::string& path) {
+    try {
+        OpenMedium(path);
+    } catch (const EMCIDeviceError& e) {
+        // The box the user sees says only that the file could not be opened; why, such as
+        // which decoder is missing, goes here.
+        std::fprintf(stderr, "tessaly: %s\n", e.what());
+        throw;
+    }
+}
+
+void GstMediaDevice::OpenMedium(const std::string& path) {
     Close();
     EnsureGstreamer();
     // Only plain files: the file source would block for ever opening a FIFO, and a device
@@ -222,10 +362,16 @@ void GstMediaDevice::Open(const std::string& path) {
     g_object_set(pipeline_, "uri", uri, "flags", kPlayFlags, nullptr);
     g_free(uri);
     if (GstElement* filter = MakeAudioFilter()) g_object_set(pipeline_, "audio-filter", filter, nullptr);
-    g_object_set(pipeline_, "audio-sink", MakeAudioSink(), "video-sink", MakeVideoSink(), nullptr);
+    GstElement* audioSink = MakeAudioSink();
+    if (!audioSink) FailOpen(path + ": the sound output has gone (no sound server or device answers)");
+    g_object_set(pipeline_, "audio-sink", audioSink, "video-sink", MakeVideoSink(), nullptr);
+    gst_object_unref(audioSink);
+    g_signal_connect(pipeline_, "element-setup", G_CALLBACK(SetUpElement), &options_.midiGain);
+    if (window_) window_->setWindowTitle(QString::fromStdString(path.substr(path.find_last_of('/') + 1)));
 
     GstBus* bus = gst_element_get_bus(pipeline_);
     std::string failure;
+    std::string missing;
     const GstStateChangeReturn ret = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
     if (ret == GST_STATE_CHANGE_FAILURE) failure = "cannot be opened";
     // Wait for the preroll on the bus itself: the medium is ready, or the first error (or a
@@ -258,12 +404,14 @@ void GstMediaDevice::Open(const std::string& path) {
                 if (GST_MESSAGE_SRC(msg) == GST_OBJECT(pipeline_)) ready = true;
                 break;
             case GST_MESSAGE_ELEMENT:
-                if (IsMissingPlugin(msg) && failure.empty()) failure = MissingPluginText(msg);
+                if (IsMissingPlugin(msg)) missing += (missing.empty() ? "" : ", ") + MissingPluginText(msg);
                 break;
             default: break;
         }
         gst_message_unref(msg);
     }
+    // A missing decoder is the reason even when it left the medium unable to preroll.
+    if (!missing.empty()) failure = "missing " + missing;
     if (failure.empty() && !ready) failure = "not ready";
     if (!failure.empty()) {
         gst_object_unref(bus);
@@ -310,9 +458,15 @@ void GstMediaDevice::Close() {
         g_source_remove(busWatch_);
         busWatch_ = 0;
     }
+    // Returns once the streaming threads have stopped: no frame comes after this.
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     gst_object_unref(pipeline_);
     pipeline_ = nullptr;
+    if (mailbox_) {
+        mailbox_->Detach();
+        mailbox_.reset();
+    }
+    if (window_) window_->Reset();
     atEnd_ = false;
     playing_ = false;
     length_ = 0;

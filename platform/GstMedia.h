@@ -4,8 +4,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/Media.h"
 
@@ -14,6 +16,9 @@ typedef struct _GstBus GstBus;
 typedef struct _GstMessage GstMessage;
 
 namespace platform {
+
+class VideoWindow;
+class FrameMailbox;
 
 // The one volume value of the process: left level in the low 16 bits, right in the high 16.
 // Every player reads it for every block of samples, so a change is heard at once and holds
@@ -31,10 +36,19 @@ class GstMediaDevice : public MediaDevice {
 public:
     struct Options {
         enum class Sink { Auto, Null };
-        // Auto: the sound device when one answers, else the null sink.
+        // Auto: the first of `soundSinks` that answers at this open. When none answers
+        // and none ever did for this device, the null sink (a machine without sound plays
+        // silently); when one did before, the sound output is gone and the open fails.
         Sink audio = Sink::Auto;
-        // Auto: a window of its own when there is an X display, else the null sink.
+        std::vector<std::string> soundSinks{"pulsesink", "alsasink"};
+        // Longest wait for the sound output to answer at an open.
+        int soundProbeMs = 2000;
+        // Auto: the device's own window (any Qt platform) when the program has widgets,
+        // else the null sink.
         Sink video = Sink::Auto;
+        // Gain of the MIDI synthesiser: General MIDI files come out at about the level of
+        // other music (a full arrangement peaks near −7 dBFS) instead of some 10 to 15 dB below.
+        double midiGain = 0.4;
         // Called on a streaming thread with each block of interleaved stereo float samples
         // that reaches the null audio sink (tests measure the levels with it).
         std::function<void(const float* samples, std::size_t frames)> audioTap;
@@ -63,8 +77,10 @@ public:
     bool Playing() const { return playing_; }
     // Whether audio goes to the null sink.
     bool NullAudio() const { return nullAudio_; }
+    // The device's own video window; nullptr until a medium with a picture was opened.
+    VideoWindow* Window() const { return window_; }
 
-    // True when a sound device answers (checked once per process).
+    // True when a sound device answers now.
     static bool SoundDeviceAvailable();
 
 private:
@@ -73,6 +89,7 @@ private:
     GstElement* MakeAudioFilter();
     GstElement* MakeAudioSink();
     GstElement* MakeVideoSink();
+    void OpenMedium(const std::string& path);
     [[noreturn]] void FailOpen(const std::string& why);
 
     Options options_;
@@ -81,6 +98,10 @@ private:
     bool atEnd_ = false;
     bool playing_ = false;
     bool nullAudio_ = false;
+    // A sound output answered at some open of this device.
+    bool soundSeen_ = false;
+    VideoWindow* window_ = nullptr;
+    std::shared_ptr<FrameMailbox> mailbox_;
     std::int64_t length_ = 0;
     std::int64_t startOffset_ = 0;
     std::string path_;
