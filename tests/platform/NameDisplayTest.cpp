@@ -28,7 +28,7 @@ TEST(NameDisplay, PathsReadAsUtf8ShiftJisOrEscapes) {
         {"/a/\x82", "/a/\\x82"},                       // a first byte with nothing after it
         {"/a/\x85\x40.mp3", "/a/\\x85@.mp3"},          // an unassigned Shift-JIS code
         {"/a/曲\xff\xfe.mp3", "/a/曲\\xFF\\xFE.mp3"},
-        {"/a/\xc0\xaf.mp3", "/a/\\xC0\\xAF.mp3"},     // an overlong "/" is no separator
+        {"/a/\xc0\xaf\xff.mp3", "/a/\\xC0\\xAF\\xFF.mp3"},  // an overlong "/" is no separator
         {"/a/\xed\xa0\x80.mp3", "/a/\\xED\\xA0\\x80.mp3"},  // a UTF-16 surrogate
         // Characters that hide or reorder text show escaped in every kind of name.
         {"/a/x\ny.mp3", "/a/x\\x0Ay.mp3"},

@@ -58,7 +58,8 @@ TEST_F(ShiftJisNamesTest, ShownDecodedOrEscapedStoredAndOpenedByTheirBytes) {
         {plain, QString::fromStdString(d) + QStringLiteral("plain.BMP"), Qt::green},
     };
     for (const auto& r : rows) {
-        const int row = static_cast<int>(std::find(Entries().begin(), Entries().end(), r.path) - Entries().begin());
+        const V entries = Entries();
+        const int row = static_cast<int>(std::find(entries.begin(), entries.end(), r.path) - entries.begin());
         ASSERT_LT(row, form->CheckListBox1->Count());
         EXPECT_EQ(Shown(row), r.shown);
         // A click opens the file under its bytes: the thumbnail shows its colour.
