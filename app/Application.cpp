@@ -130,9 +130,10 @@ int RunTessaly(int argc, char** argv) {
         });
     }
 
+    // Declared first so that the lock outlives everything the windows do at the end.
+    platform::SingleInstance instance;
     ApplicationWindows windows;
     // The working folder is settled now: one program per folder from here on.
-    platform::SingleInstance instance;
     if (!instance.Claim(platform::GetCurrentDir(), BringToFront)) return 0;
     if (qEnvironmentVariableIsSet("TESSALY_REPORT_INSTANCE")) {
         std::printf("instance %ld\n", static_cast<long>(::getpid()));

@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/Guard.h"
 
 namespace platform {
 
@@ -165,7 +164,12 @@ void SingleInstance::Listen(const std::string& channel) {
                 if (!guard->canReadLine() && guard->bytesAvailable() < 64) return;
                 const QByteArray got = guard->readLine(64);
                 guard->disconnectFromServer();
-                if (got.startsWith(kFrontRequest) && bringToFront_) Guarded(bringToFront_);
+                if (!got.startsWith(kFrontRequest) || !bringToFront_) return;
+                try {
+                    bringToFront_();
+                } catch (...) {
+                    // Raising a window has nothing worth reporting; the run goes on.
+                }
             };
             connect(peer, &QLocalSocket::readyRead, this, take);
             if (peer->bytesAvailable() > 0) take();
