@@ -105,8 +105,9 @@ std::string InstanceChannelName(const std::string& folder) {
     const QByteArray hash =
         QCryptographicHash::hash(QByteArray::fromStdString(key), QCryptographicHash::Sha256).toHex().left(32);
     // Per user and per folder; in the abstract namespace, so a killed copy leaves no
-    // socket file behind to clean up.
-    return "tessaly-" + std::to_string(static_cast<unsigned long>(::getuid())) + "-" + hash.toStdString();
+    // socket file behind to clean up. A full path, so that no setting of the temporary
+    // folder (TMPDIR) gives two copies two names.
+    return "/tessaly/" + std::to_string(static_cast<unsigned long>(::getuid())) + "/" + hash.toStdString();
 }
 
 bool RequestFront(const std::string& channel, int timeoutMs) {

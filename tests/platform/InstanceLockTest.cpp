@@ -2,14 +2,20 @@
 // in one folder and in two, and after a killed one.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QTimer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -96,6 +102,61 @@ TEST(FolderLock, AFullDiskLeavesThePidOutButTheLockHolds) {
     EXPECT_EQ(again.Acquire(fa), State::HeldElsewhere);
 }
 
+// Runs the event loop until `done` or 10 s have passed.
+template <class F>
+bool WaitFor(F done) {
+    QEventLoop loop;
+    QTimer tick, deadline;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (done()) loop.quit();
+    });
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    tick.start(20);
+    deadline.start(10000);
+    if (!done()) loop.exec();
+    return done();
+}
+
+TEST(SingleInstance, OnlyTheFrontRequestRaisesAndStrangersDoNotStopTheChannel) {
+    QTemporaryDir a, b;
+    const std::string fa = a.path().toStdString(), fb = b.path().toStdString();
+    int raised = 0, raisedOther = 0;
+    platform::SingleInstance first;
+    ASSERT_TRUE(first.Claim(fa, [&] { ++raised; }));
+    // A stranger on the channel: a long line, then a short one that is not the request.
+    for (const std::string& junk : {std::string(5000, 'x'), std::string("back\n")}) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const std::string name = platform::InstanceChannelName(fa);
+        ASSERT_LT(name.size() + 1, sizeof addr.sun_path);
+        std::memcpy(addr.sun_path + 1, name.data(), name.size());  // abstract: a NUL first
+        const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), len), 0) << std::strerror(errno);
+        ASSERT_EQ(::send(fd, junk.data(), junk.size(), MSG_NOSIGNAL), static_cast<ssize_t>(junk.size()));
+        // The program closes the connection: the stranger reads its end.
+        EXPECT_TRUE(WaitFor([&] {
+            char c;
+            const ssize_t n = ::recv(fd, &c, 1, MSG_DONTWAIT);
+            return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+        })) << "the program keeps a stranger's connection";
+        ::close(fd);
+    }
+    EXPECT_EQ(raised, 0);
+    // A second claim of the folder is refused and raises the first; one of another folder
+    // is granted and raises nothing.
+    platform::SingleInstance second, other;
+    EXPECT_FALSE(second.Claim(fa + "/", [&] { ++raisedOther; }));
+    EXPECT_TRUE(WaitFor([&] { return raised == 1; }));
+    EXPECT_TRUE(other.Claim(fb, [&] { ++raisedOther; }));
+    EXPECT_EQ(raisedOther, 0);
+    EXPECT_TRUE(platform::RequestFront(platform::InstanceChannelName(fa), 5000));
+    EXPECT_TRUE(WaitFor([&] { return raised == 2; }));
+    // Nobody on a channel: the request gives up at its deadline.
+    EXPECT_FALSE(platform::RequestFront(platform::InstanceChannelName(fa + "/none"), 300));
+}
+
 // The program itself, in a folder of its own, with its configuration in the test's folder.
 class Copy {
 public:
@@ -116,14 +177,15 @@ public:
             process.waitForFinished(10000);
         }
     }
-    // Waits for a line of the program's report, at most 60 s each (a loaded machine).
-    bool Says(const QString& line) {
+    // Waits until the program's report holds `line` `times` times, at most 60 s per read
+    // (a loaded machine).
+    bool Says(const QString& line, int times = 1) {
         for (;;) {
             out += QString::fromUtf8(process.readAllStandardOutput());
-            if (out.split(QLatin1Char('\n')).contains(line)) return true;
+            if (out.split(QLatin1Char('\n')).count(line) >= times) return true;
             if (process.state() == QProcess::NotRunning || !process.waitForReadyRead(60000)) {
                 out += QString::fromUtf8(process.readAllStandardOutput());
-                return out.split(QLatin1Char('\n')).contains(line);
+                return out.split(QLatin1Char('\n')).count(line) >= times;
             }
         }
     }
@@ -168,12 +230,23 @@ TEST(SingleInstanceRun, ASecondStartInTheFolderBringsTheFirstUpAndEndsAnotherFol
     // The second copy wrote nothing in the folder.
     EXPECT_EQ(Snapshot(one.toStdString()), before);
 
+    // A first copy that handles no events (stopped here, busy in a full search in life):
+    // a later start still ends at once, and the first comes up once it runs again.
+    ::kill(static_cast<pid_t>(first.process.processId()), SIGSTOP);
+    Copy whileBusy(one, home);
+    const bool ended = whileBusy.process.waitForFinished(30000);
+    ::kill(static_cast<pid_t>(first.process.processId()), SIGCONT);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(whileBusy.process.exitCode(), 0);
+    EXPECT_TRUE(first.Says(QStringLiteral("front"), 2)) << first.out.toStdString();
+    EXPECT_EQ(Snapshot(one.toStdString()), before);
+
     // Failure twin: in another folder a copy runs beside the first.
     Copy beside(two, home);
     ASSERT_TRUE(beside.Says(QStringLiteral("instance %1").arg(beside.process.processId())))
         << beside.out.toStdString();
     EXPECT_EQ(first.process.state(), QProcess::Running);
-    EXPECT_FALSE(first.out.count(QStringLiteral("front")) > 1);
+    EXPECT_EQ(first.out.count(QStringLiteral("front")), 2);  // nothing from the other folder
 
     // A killed copy leaves its lock file behind, and it blocks nothing.
     ::kill(static_cast<pid_t>(first.process.processId()), SIGKILL);
