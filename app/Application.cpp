@@ -8,13 +8,16 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 #include "app/AppIcon.h"
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "app/TForm3.h"
 #include "platform/Fonts.h"
+#include "platform/Files.h"
 #include "platform/Guard.h"
+#include "platform/InstanceLock.h"
 #include "platform/Services.h"
 
 namespace {
@@ -88,6 +91,19 @@ private:
     bool done_ = false;
 };
 
+// A later start in this working folder asked for the window.
+void BringToFront() {
+    if (!Form1) return;
+    Form1->setWindowState((Form1->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    Form1->show();
+    Form1->raise();
+    Form1->activateWindow();
+    if (qEnvironmentVariableIsSet("TESSALY_REPORT_INSTANCE")) {
+        std::printf("front\n");
+        std::fflush(stdout);
+    }
+}
+
 }  // namespace
 
 int RunTessaly(int argc, char** argv) {
@@ -114,7 +130,15 @@ int RunTessaly(int argc, char** argv) {
         });
     }
 
+    // Declared first so that the lock outlives everything the windows do at the end.
+    platform::SingleInstance instance;
     ApplicationWindows windows;
+    // The working folder is settled now: one program per folder from here on.
+    if (!instance.Claim(platform::GetCurrentDir(), BringToFront)) return 0;
+    if (qEnvironmentVariableIsSet("TESSALY_REPORT_INSTANCE")) {
+        std::printf("instance %ld\n", static_cast<long>(::getpid()));
+        std::fflush(stdout);
+    }
     Form1->show();
 
     if (!shots.isEmpty()) {

@@ -4,6 +4,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/Guard.h"
+#include "platform/NameDisplay.h"
 
 CheckListModel::CheckListModel(QObject* parent) : QAbstractListModel(parent) {}
 
@@ -111,10 +112,10 @@ QVariant CheckListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= published_) return {};
     const Entry& e = entries_[static_cast<size_t>(index.row())];
     switch (role) {
-        // Names that are not UTF-8 show replacement characters; the entry keeps the bytes.
+        // Names that are not UTF-8 show as Shift-JIS or escaped; the entry keeps the bytes.
         // No tooltip of its own: the list's hint shows over every entry.
         case Qt::DisplayRole:
-            return QString::fromLocal8Bit(arena_.data() + e.offset, static_cast<qsizetype>(e.length));
+            return QString::fromStdString(platform::DisplayPath(std::string_view(arena_).substr(e.offset, e.length)));
         case Qt::CheckStateRole: return e.checked ? Qt::Checked : Qt::Unchecked;
         default: return {};
     }

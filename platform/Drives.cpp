@@ -61,7 +61,51 @@ bool IsFixedBlockDevice(unsigned major, unsigned minor) {
     return ReadSmallFile(disk + "/removable") != "1";
 }
 
+bool SameFolder(const std::string& a, const char* b) {
+    struct stat sa{}, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// The first folder name of an absolute path ("var" for "/var/lib/").
+std::string_view TopName(std::string_view path) {
+    path.remove_prefix(std::min<size_t>(1, path.size()));
+    return path.substr(0, path.find('/'));
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool IsSystemTree(std::string_view name) {
+    // The file-system hierarchy's trees for programs, libraries and machine state, the
+    // kernel's views, fsck's folder, and the package stores of snap, Nix and Guix.
+    static constexpr std::string_view kTrees[] = {"bin",  "boot", "dev",  "efi",  "etc", "gnu", "lib",
+                                                  "lost+found", "nix", "opt", "proc", "run", "sbin",
+                                                  "snap", "sys",  "tmp",  "usr",  "var"};
+    for (std::string_view t : kTrees)
+        if (name == t) return true;
+    // lib<qualifier>: lib32, lib64, libx32.
+    if (name.size() > 3 && name.substr(0, 3) == "lib") {
+        std::string_view q = name.substr(3);
+        if (q[0] == 'x') q.remove_prefix(1);
+        return !q.empty() && q.find_first_not_of("0123456789") == std::string_view::npos;
+    }
+    return false;
+}
+
+bool IsDiskSystemFolder(std::string_view name) {
+    return name == "lost+found" || EqualsIgnoringCase(name, "System Volume Information") ||
+           EqualsIgnoringCase(name, "$RECYCLE.BIN");
+}
 
 std::vector<std::string> FixedMountPoints(const std::string& mountinfo,
                                           const std::function<bool(unsigned, unsigned)>& isFixedDevice,
@@ -81,6 +125,8 @@ std::vector<std::string> FixedMountPoints(const std::string& mountinfo,
         if (fields.size() < 7 || dash == fields.end() || dash + 2 >= fields.end()) continue;
         std::string point = WithSeparator(Unescape(fields[4]));
         if (allMounts) allMounts->insert(point);
+        // A disk inside the operating system's trees (/boot/efi, /var) holds its files.
+        if (point != "/" && IsSystemTree(TopName(point))) continue;
         unsigned major = 0, minor = 0;
         if (std::sscanf(fields[2].c_str(), "%u:%u", &major, &minor) != 2) continue;
         const std::string& fstype = *(dash + 1);
@@ -113,7 +159,7 @@ std::vector<std::string> FixedMountPoints(const std::string& mountinfo,
 }
 
 bool ReadFolderEntries(const std::string& folder, const std::set<std::string>* mountPoints,
-                       const FolderEntryFn& onEntry) {
+                       const FolderEntryFn& onEntry, FolderPlace place) {
     DIR* d = ::opendir(folder.c_str());
     if (!d) return false;
     const int fd = ::dirfd(d);
@@ -122,6 +168,8 @@ bool ReadFolderEntries(const std::string& folder, const std::set<std::string>* m
     while (dirent* e = ::readdir(d)) {
         const char* name = e->d_name;
         if (name[0] == '.') continue;  // hidden, and "." and ".."
+        if (place.rootFileSystemTop && IsSystemTree(name)) continue;
+        if (place.diskTop && IsDiskSystemFolder(name)) continue;
         unsigned char type = e->d_type;
         if (type == DT_UNKNOWN) {
             // Some file systems do not report the type while listing.
@@ -181,14 +229,27 @@ std::vector<std::string> LinuxDrives::FixedDrives() {
             }
             start = end + 1;
         }
-        return roots;
+    } else {
+        roots = fixed_;
     }
-    return fixed_;
+    // A listed folder may be the root file system's top under another name ("/mnt/..",
+    // a bind mount of "/"); the system trees are left out there all the same.
+    rootTops_.clear();
+    for (const std::string& r : roots)
+        if (SameFolder(r, "/")) rootTops_.insert(r);
+    return roots;
+}
+
+bool LinuxDrives::IsRootFileSystemTop(const std::string& folder) {
+    return folder == "/" || rootTops_.count(folder) > 0;
 }
 
 bool LinuxDrives::ReadFolder(const std::string& folder, const FolderEntryFn& onEntry) {
     if (!loaded_) LoadMounts();
-    return ReadFolderEntries(folder, mountParents_.count(folder) ? &mountPoints_ : nullptr, onEntry);
+    FolderPlace place;
+    place.rootFileSystemTop = IsRootFileSystemTop(folder);
+    place.diskTop = place.rootFileSystemTop || mountPoints_.count(folder) > 0;
+    return ReadFolderEntries(folder, mountParents_.count(folder) ? &mountPoints_ : nullptr, onEntry, place);
 }
 
 }  // namespace platform

@@ -65,8 +65,8 @@ TEST_F(AccessibilityTest, CheckListEntriesTellTheirTextAndMark) {
     QAccessibleInterface* list = Iface(form->CheckListBox1);
     ASSERT_EQ(list->childCount(), 3);
     EXPECT_EQ(list->child(0)->text(QAccessible::Name), QStringLiteral("/a/1.mp3"));
-    // Bytes that are not UTF-8 read as a replacement character; the entry keeps them.
-    EXPECT_EQ(list->child(1)->text(QAccessible::Name), QStringLiteral("/a/bad\uFFFD.mp3"));
+    // A byte that is neither UTF-8 nor Shift-JIS reads as its escape; the entry keeps it.
+    EXPECT_EQ(list->child(1)->text(QAccessible::Name), QStringLiteral("/a/bad\\xFF.mp3"));
     EXPECT_EQ(form->CheckListBox1->Text(1), std::string("/a/bad\xFF.mp3"));
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(list->child(i)->state().checkable);
