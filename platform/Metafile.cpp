@@ -95,6 +95,8 @@ std::optional<Metafile::Bitmap> DecodeDib(const unsigned char* info, size_t info
     int bitCount;
     uint32_t compression = 0, colours = 0;
     size_t entry = 4;
+    // The header lies within the record, and no version of it is longer than 124 bytes.
+    if (headerSize > infoLength || headerSize > 124) return std::nullopt;
     if (headerSize == 12) {
         width = h.U16(4);
         height = h.U16(6);

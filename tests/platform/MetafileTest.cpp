@@ -270,6 +270,7 @@ TEST(Metafile, RecordsClaimingMoreThanTheyHoldArePassedOver) {
              e.Rec(81, r);
          }},
         {"bitmap header cut", [](Emf& e) { e.StretchDib(0, 0, 10, 10, Le32(40) + Le32(5), 5, 5); }},
+        {"bitmap header of 4 GB", [](Emf& e) { e.StretchDib(0, 0, 10, 10, Le32(0xFFFFFFF0) + std::string(36, '\1'), 5, 5); }},
         {"region count", [](Emf& e) { e.Rec(75, Le32(48) + Le32(2) + Le32(32) + Le32(1) + Le32(0x7FFFFFFF) + std::string(20, '\0') + Le32(1) + Le32(1) + Le32(2) + Le32(2)); }},
         {"font name unterminated", [](Emf& e) { e.Rec(82, Le32(2) + Le32(-20) + std::string(20, '\0') + std::string(20, 'A')); }},
         {"world transform of NaN", [](Emf& e) { e.Rec(35, std::string(24, '\xFF')); }},
@@ -292,6 +293,8 @@ TEST(Metafile, RecordsClaimingMoreThanTheyHoldArePassedOver) {
         {"region scans", [](Wmf& w) { w.Words(0x06FF, {0, 6, 0, 0, 100, 30000, 0, 0, 0, 10, 10, 30000, 0, 5}).Delete(0); }},
         {"select missing object", [](Wmf& w) { w.Select(5000).Delete(5000); }},
         {"bitmap header cut", [](Wmf& w) { w.Rec(0x0F43, Le32(0x00CC0020) + std::string(18, '\0') + Le32(40) + Le32(5)); }},
+        {"bitmap header of 4 GB",
+         [](Wmf& w) { w.StretchDib(0, 0, 10, 10, Le32(0xFFFFFFF0) + std::string(60, '\1'), 5, 5); }},
         {"font name unterminated", [](Wmf& w) { w.Rec(0x02FB, std::string(18, '\0') + std::string(40, 'A')).Delete(0); }},
     };
     for (const auto& [name, add] : wmfCases) {
