@@ -58,6 +58,12 @@ struct Rec {
     int W(size_t i) const { return I16(6 + 2 * i); }
 };
 
+// Limits of one record, far past what real drawings hold, that keep a small file from taking
+// gigabytes or minutes.
+constexpr uint64_t kMaxPoints = 2'000'000;
+constexpr uint64_t kMaxRegionRects = 16384;
+constexpr uint32_t kMaxTextChars = 65536;
+
 [[noreturn]] void Refuse(MetafileKind kind, const std::string& reason) {
     throw EInvalidGraphic((kind == MetafileKind::Emf ? "EMF: " : "WMF: ") + reason);
 }
@@ -117,8 +123,9 @@ std::optional<Metafile::Bitmap> DecodeDib(const unsigned char* info, size_t info
     width = std::llabs(width);
     height = std::llabs(height);
     if (width == 0 || height == 0) return std::nullopt;
+    if (static_cast<double>(width) * static_cast<double>(height) * 4 > static_cast<double>(left))
+        Refuse(kind, "画像が大きすぎます");
     const qint64 cost = width * height * 4;
-    if (cost > left) Refuse(kind, "画像が大きすぎます");
 
     QImage image;
     if (compression == 4 || compression == 5) {  // the pixels are a whole JPEG or PNG
@@ -822,7 +829,8 @@ private:
     static std::vector<QPointF> Points(const Rec& r, size_t off, uint64_t count, bool small) {
         std::vector<QPointF> pts;
         const size_t each = small ? 4 : 8;
-        if (count > r.n / each || !r.Has(off, count * each)) return pts;
+        // Far more points than any drawing has would take gigabytes as a path: passed over.
+        if (count > kMaxPoints || count > r.n / each || !r.Has(off, count * each)) return pts;
         pts.reserve(count);
         for (size_t i = 0; i < count; ++i) {
             const size_t o = off + i * each;
@@ -840,7 +848,7 @@ private:
         QPainterPath p;
         p.setFillRule(Qt::WindingFill);
         if (!r.Has(off, length) || length < 32) return p;
-        const uint64_t count = std::min<uint64_t>(r.U32(off + 8), (length - 32) / 16);
+        const uint64_t count = std::min<uint64_t>({r.U32(off + 8), (length - 32) / 16, kMaxRegionRects});
         for (uint64_t i = 0; i < count; ++i) p.addRect(RectL(r, off + 32 + static_cast<size_t>(i) * 16).normalized());
         return p;
     }
@@ -970,7 +978,7 @@ private:
         }
         case 41: {  // AngleArc
             const QPointF c(r.I32(8), r.I32(12));
-            const double radius = r.U32(16), start = r.F32(20), sweep = r.F32(24);
+            const double radius = r.U32(16), start = r.F32(20), sweep = std::clamp(r.F32(24), -360.0, 360.0);
             const QRectF box(c.x() - radius, c.y() - radius, 2 * radius, 2 * radius);
             QPainterPath p(dc_.cur);
             p.arcTo(box, start, sweep);
@@ -1039,7 +1047,8 @@ private:
             break;
         case 83: case 84: {  // ExtTextOutA, ExtTextOutW
             const QPointF ref(r.I32(36), r.I32(40));
-            const uint32_t count = r.U32(44), offString = r.U32(48), options = r.U32(52), offDx = r.U32(72);
+            const uint32_t count = std::min(r.U32(44), kMaxTextChars), offString = r.U32(48), options = r.U32(52),
+                           offDx = r.U32(72);
             const bool wide = r.type == 84;
             const size_t bytes = static_cast<size_t>(count) * (wide ? 2 : 1);
             if (!r.Has(offString, bytes)) break;
