@@ -660,7 +660,8 @@ private:
             p.addRect(rect->normalized());
             FillArea(p, dc_.bkColor);
         }
-        if (text.isEmpty()) return;
+        // Glyph numbers of a font that is not here would draw as wrong letters.
+        if (text.isEmpty() || (options & 0x10)) return;
         if (dc_.textAlign & 1) ref = dc_.cur;
         const double sx = std::hypot(full.m11(), full.m12()), sy = std::hypot(full.m21(), full.m22());
         const double height = dc_.font.height ? std::abs(static_cast<double>(dc_.font.height)) : 12.0;

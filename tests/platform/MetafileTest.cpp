@@ -96,6 +96,43 @@ TEST(Metafile, ClipRecordsLimitWhatIsDrawn) {
     EXPECT_TRUE(Is(img, 150, 50, Qt::red));
 }
 
+// Logical coordinates reach the picture through the mapping mode, window, viewport and world
+// transform: each case fills the left half exactly.
+TEST(Metafile, MappingModesPlaceTheDrawing) {
+    using metafilemaker::F32;
+    const std::vector<std::pair<const char*, std::function<void(Emf&)>>> cases = {
+        {"anisotropic",
+         [](Emf& e) {
+             e.Rec(17, Le32(8)).Rec(9, Le32(1000) + Le32(500)).Rec(11, Le32(200) + Le32(100)).Rectangle(0, 0, 500, 500);
+         }},
+        {"window origin",
+         [](Emf& e) {
+             e.Rec(17, Le32(8)).Rec(10, Le32(-100) + Le32(-100)).Rec(9, Le32(200) + Le32(100)).Rec(11, Le32(200) + Le32(100));
+             e.Rectangle(-100, -100, 0, 0);
+         }},
+        {"tenths of a millimetre, y up", [](Emf& e) { e.Rec(17, Le32(2)).Rectangle(0, 0, 250, -250); }},
+        {"world transform",
+         [](Emf& e) { e.Rec(35, F32(0.5f) + F32(0) + F32(0) + F32(0.5f) + F32(0) + F32(0)).Rectangle(0, 0, 200, 200); }},
+    };
+    for (const auto& [name, add] : cases) {
+        SCOPED_TRACE(name);
+        Emf e(200, 100);
+        e.Brush(1, kBlue).Select(1).Rec(38, Le32(2) + Le32(5) + Le32(0) + Le32(0) + Le32(0)).Select(2);  // no pen
+        add(e);
+        const QImage img = RenderEmf(e);
+        EXPECT_TRUE(Is(img, 5, 5, Qt::blue));
+        EXPECT_TRUE(Is(img, 95, 95, Qt::blue));
+        EXPECT_TRUE(Empty(img, 105, 50));
+    }
+    // A WMF whose window is ten times its placeable frame.
+    Wmf w(200, 100);
+    w.Words(0x020C, {1000, 2000}).Brush(kRed).Select(0).Words(0x02FA, {5, 0, 0, 0, 0}).Select(1).Rectangle(0, 0, 1000, 1000);
+    const QImage img = RenderWmf(w);
+    EXPECT_TRUE(Is(img, 5, 5, Qt::red));
+    EXPECT_TRUE(Is(img, 95, 95, Qt::red));
+    EXPECT_TRUE(Empty(img, 105, 50));
+}
+
 TEST(Metafile, EmfWithClipLoadsAsAPicture) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -158,6 +195,11 @@ TEST(Metafile, WmfTextInShiftJisAndWithMarkupDraws) {
     // Text that would be markup, and text that is no valid Shift-JIS: drawn, never refused.
     EXPECT_GT(Ink(make("<&]]>\"'", 0)), 40);
     EXPECT_GT(Ink(make("\x81\xff\x80\xa0 ok")), 40);
+    // Glyph numbers (ETO_GLYPH_INDEX) of a font that is not here are not drawn as letters.
+    Wmf glyphs(300, 60);
+    glyphs.Font(-40, 0, "Arial").Select(0).TextColour(kBlack).Transparent();
+    glyphs.Rec(0x0A32, Le16(10) + Le16(10) + Le16(3) + Le16(0x10) + "\x24\x25\x26");
+    EXPECT_EQ(Ink(RenderWmf(glyphs, QSize(300, 60))), 0);
 }
 
 // Text that names files and devices is text: nothing it names is opened, so a FIFO there
