@@ -1,8 +1,9 @@
 // Screenshots of the player as a user meets it, for a look on a machine without a screen:
 //   xvfb-run -a -s "-screen 0 1280x1024x24" ./build/player_screenshots OUT-FOLDER
 // The main window with a picture thumbnail, and with the player and volume box for a
-// playing MP3; the viewer with a JPEG and with a WMF; a video playing in its own window
-// (the whole screen, and the window alone); and a PDF printed from the viewer.
+// playing MP3; the viewer with a JPEG and with a WMF; a WMF with Japanese text and an EMF
+// with clipping as thumbnail and in the viewer; a video playing in its own window (the
+// whole screen, and the window alone); and a PDF printed from the viewer.
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -25,6 +26,7 @@
 #include "platform/Services.h"
 #include "player/TForm6.h"
 #include "tests/platform/MediaMaker.h"
+#include "tests/platform/MetafileMaker.h"
 
 namespace {
 
@@ -59,6 +61,33 @@ std::string DemoWmf() {
     int sum = 0;
     for (size_t i = 0; i < 20; i += 2) sum ^= static_cast<unsigned char>(pl[i]) | static_cast<unsigned char>(pl[i + 1]) << 8;
     return pl + Le16(sum) + h + r;
+}
+
+// Clip-art with Shift-JIS text in a Japanese font, Latin-1 text with markup characters.
+std::string JapaneseWmf() {
+    metafilemaker::Wmf w(400, 300);
+    w.Brush(0x0080FFFF).Select(0).Rectangle(0, 0, 400, 300);
+    w.Brush(0x004040FF).Select(1).Words(0x0418, {290, 390, 170, 250});  // ellipse
+    w.Font(-44, 128, "\x82\x6c\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4e").Select(2);
+    w.TextColour(0).Transparent().TextOut(20, 40, "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65\x83\x4c\x83\x58\x83\x67");
+    w.TextOut(20, 100, "\xb6\xc0\xb6\xc5 \x82\xa0\x82\xa2\x82\xa4");
+    w.Font(-28, 0, "Arial").Select(3).TextColour(0x00800000).TextOut(20, 180, "Caf\xe9 <&]]> \"x\"");
+    return w.Build();
+}
+
+// Stripes seen through an elliptic clip path, then a clip region, then text unclipped.
+std::string ClippedEmf() {
+    metafilemaker::Emf e(400, 300);
+    e.Brush(1, 0x00E0E0E0).Select(1).Rectangle(0, 0, 400, 300);
+    e.Rec(59, "").Rec(42, metafilemaker::Le32(40) + metafilemaker::Le32(30) + metafilemaker::Le32(360) + metafilemaker::Le32(270));
+    e.Rec(60, "").Rec(67, metafilemaker::Le32(5));
+    e.Brush(2, 0x00C06020).Brush(3, 0x0000C0FF);
+    for (int x = 0; x < 400; x += 40) e.Select(x / 40 % 2 ? 3 : 2).Rectangle(x, 0, x + 40, 300);
+    e.ClipRegion(5, {{0, 200, 400, 300}}).Brush(4, 0x00008000).Select(4).Rectangle(0, 0, 400, 300);
+    e.ClipRegion(5, {});
+    e.Font(5, -36, 128, u"ＭＳ ゴシック").Select(5).TextColour(0).Transparent();
+    e.Text(60, 130, metafilemaker::Utf16(u"クリップ付き EMF"), true);
+    return e.Build();
 }
 
 }  // namespace
@@ -120,6 +149,18 @@ int main(int argc, char** argv) {
     Wait(300);
     save(Form6, "viewer-wmf.png");
     Form6->hide();
+
+    for (const auto& [name, bytes] : {std::pair{"japanese.wmf", JapaneseWmf()}, std::pair{"clipped.emf", ClippedEmf()}}) {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        Activate(form, path);
+        Wait(200);
+        save(form, (std::string("main-thumbnail-") + name + ".png").c_str());
+        form->Image1DblClick();
+        Wait(300);
+        save(Form6, (std::string("viewer-") + name + ".png").c_str());
+        Form6->hide();
+    }
 
     const std::string mp3 = mediamaker::Make(dir, "mp3", 20, "song");
     Activate(form, mp3);

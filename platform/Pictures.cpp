@@ -2,7 +2,6 @@
 
 #include <QImageReader>
 #include <QPainter>
-#include <QSvgRenderer>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -10,14 +9,12 @@
 #include <sys/stat.h>
 
 extern "C" {
-#include <emf2svg.h>
 #include <jerror.h>
 #include <jpeglib.h>
-#include <libwmf/api.h>
-#include <libwmf/svg.h>
 }
 
 #include "platform/Files.h"
+#include "platform/Metafile.h"
 
 namespace platform {
 
@@ -182,7 +179,7 @@ bool DecodeJpegFile(FILE* file, QImage** result, char* message) {
 Picture LoadMetafile(const std::string& path, bool enhanced) {
     QByteArray bytes = ReadAll(path);
     try {
-        return Picture::FromSvg(enhanced ? EmfToSvg(bytes) : WmfToSvg(bytes), enhanced ? "EMF" : "WMF");
+        return Picture::FromMetafile(Metafile::Read(bytes, enhanced ? MetafileKind::Emf : MetafileKind::Wmf));
     } catch (const EInvalidGraphic& e) {
         Fail(path, e.what());
     }
@@ -204,19 +201,17 @@ Picture Picture::FromImage(QImage image) {
     return p;
 }
 
-Picture Picture::FromSvg(const QByteArray& svg, const std::string& what) {
-    auto renderer = std::make_shared<QSvgRenderer>(svg);
-    if (!renderer->isValid()) throw EInvalidGraphic(what + ": 図形データが正しくありません");
+Picture Picture::FromMetafile(std::shared_ptr<const Metafile> metafile) {
     Picture p;
-    p.svg_ = std::move(renderer);
+    p.metafile_ = std::move(metafile);
     return p;
 }
 
-QSize Picture::Size() const { return svg_ ? svg_->defaultSize() : image_.size(); }
+QSize Picture::Size() const { return metafile_ ? metafile_->Size() : image_.size(); }
 
 void Picture::Draw(QPainter& painter, const QRect& target) const {
-    if (svg_) {
-        svg_->render(&painter, QRectF(target));
+    if (metafile_) {
+        metafile_->Draw(painter, QRectF(target));
     } else if (!image_.isNull()) {
         painter.save();
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
@@ -226,7 +221,7 @@ void Picture::Draw(QPainter& painter, const QRect& target) const {
 }
 
 QImage Picture::Scaled(QSize size) const {
-    if (!svg_) return image_.isNull() ? QImage() : image_.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    if (!metafile_) return image_.isNull() ? QImage() : image_.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     QImage out(size, QImage::Format_ARGB32_Premultiplied);
     out.fill(Qt::transparent);
     QPainter p(&out);
@@ -244,69 +239,6 @@ QImage DecodeJpeg(const std::string& path) {
     QImage out = std::move(*image);
     delete image;
     return out;
-}
-
-QByteArray WmfToSvg(const QByteArray& wmf) {
-    wmfAPI* api = nullptr;
-    wmfAPI_Options options{};
-    options.function = wmf_svg_function;
-    const unsigned long flags = WMF_OPT_FUNCTION | WMF_OPT_IGNORE_NONFATAL | WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG;
-    if (wmf_api_create(&api, flags, &options) != wmf_E_None) {
-        if (api) wmf_api_destroy(api);
-        throw EInvalidGraphic("WMF: 変換を開始できません");
-    }
-    QByteArray out;
-    std::string failure;
-    // libwmf reads from the buffer without writing to it.
-    auto* data = reinterpret_cast<unsigned char*>(const_cast<char*>(wmf.constData()));
-    wmfD_Rect bbox{};
-    unsigned int width = 0, height = 0;
-    if (wmf_mem_open(api, data, static_cast<long>(wmf.size())) != wmf_E_None) {
-        failure = "WMF: 開けません";
-    } else if (wmf_scan(api, 0, &bbox) != wmf_E_None) {
-        failure = "WMF: メタファイルとして読めません";
-    } else if (wmf_display_size(api, &width, &height, 96, 96) != wmf_E_None || width == 0 || height == 0) {
-        failure = "WMF: 大きさがありません";
-    } else {
-        wmf_svg_t* ddata = WMF_SVG_GetData(api);
-        ddata->out = wmf_stream_create(api, nullptr);
-        ddata->Description = const_cast<char*>("Tessaly");
-        ddata->bbox = bbox;
-        ddata->width = width;
-        ddata->height = height;
-        ddata->flags |= WMF_SVG_INLINE_IMAGES;
-        const wmf_error_t played = wmf_play(api, 0, &bbox);
-        char* text = nullptr;
-        unsigned long length = 0;
-        wmf_stream_destroy(api, ddata->out, &text, &length);
-        if (played != wmf_E_None || !text)
-            failure = "WMF: 描画できません";
-        else
-            out = QByteArray(text, static_cast<qsizetype>(length));
-    }
-    wmf_mem_close(api);
-    wmf_api_destroy(api);
-    if (!failure.empty()) throw EInvalidGraphic(failure);
-    return out;
-}
-
-QByteArray EmfToSvg(const QByteArray& emf) {
-    // The converter checks the records itself; it wants a writable buffer.
-    QByteArray copy = emf;
-    generatorOptions options{};
-    options.nameSpace = const_cast<char*>("svg");
-    options.verbose = false;
-    options.emfplus = true;
-    options.svgDelimiter = true;
-    char* out = nullptr;
-    size_t length = 0;
-    if (copy.size() < 88 || std::memcmp(copy.constData() + 40, " EMF", 4) != 0)
-        throw EInvalidGraphic("EMF: 拡張メタファイルではありません");
-    const int ok = emf2svg(copy.data(), static_cast<size_t>(copy.size()), &out, &length, &options);
-    QByteArray svg = out ? QByteArray(out, static_cast<qsizetype>(length)) : QByteArray();
-    std::free(out);
-    if (!ok || svg.isEmpty()) throw EInvalidGraphic("EMF: 描画できません");
-    return svg;
 }
 
 Picture LoadPicture(const std::string& path) {

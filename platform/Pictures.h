@@ -1,6 +1,6 @@
 #pragma once
 // Pictures by file extension: bitmaps and icons through Qt, JPEG through libjpeg, Windows
-// and enhanced metafiles through the metafile libraries, drawn with Qt.
+// and enhanced metafiles played record by record onto a QPainter.
 #include <QByteArray>
 #include <QImage>
 #include <QRect>
@@ -10,7 +10,6 @@
 #include "platform/Exceptions.h"
 
 class QPainter;
-class QSvgRenderer;
 
 // A file that cannot be read as the picture type its extension names.
 class EInvalidGraphic : public Exception {
@@ -20,17 +19,18 @@ public:
 
 namespace platform {
 
+class Metafile;
+
 // A loaded picture: pixels, or a metafile that is drawn afresh at any size. Copies share
 // the decoded data.
 class Picture {
 public:
     Picture() = default;
     static Picture FromImage(QImage image);
-    // SVG text of a converted metafile; an unreadable text raises EInvalidGraphic.
-    static Picture FromSvg(const QByteArray& svg, const std::string& what);
+    static Picture FromMetafile(std::shared_ptr<const Metafile> metafile);
 
-    bool IsNull() const { return image_.isNull() && !svg_; }
-    bool IsVector() const { return svg_ != nullptr; }
+    bool IsNull() const { return image_.isNull() && !metafile_; }
+    bool IsVector() const { return metafile_ != nullptr; }
     QSize Size() const;
     const QImage& Image() const { return image_; }
     // Draws the picture stretched to `target`, proportions not kept. Pixels are sampled
@@ -41,7 +41,7 @@ public:
 
 private:
     QImage image_;
-    std::shared_ptr<QSvgRenderer> svg_;
+    std::shared_ptr<const Metafile> metafile_;
 };
 
 // Loads a picture by its extension (".BMP", ".ICO", ".JPG", ".WMF", ".EMF", any case).
@@ -52,9 +52,5 @@ Picture LoadPicture(const std::string& path);
 // no progressive display and no smoothing. CMYK files are converted. Damaged or truncated
 // data raises EInvalidGraphic instead of showing a half-grey picture.
 QImage DecodeJpeg(const std::string& path);
-
-// Metafile bytes to SVG text; failures raise EInvalidGraphic.
-QByteArray WmfToSvg(const QByteArray& wmf);
-QByteArray EmfToSvg(const QByteArray& emf);
 
 }  // namespace platform

@@ -12,8 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav timgm6mb-soundfont
-  libjpeg62-turbo-dev libjpeg-turbo-progs libwmf-dev libemf2svg-dev fonts-urw-base35
-  gstreamer1.0-x gstreamer1.0-alsa qt6-svg-dev libqt6printsupport6 sox ffmpeg
+  libjpeg62-turbo-dev libjpeg-turbo-progs fonts-urw-base35
+  gstreamer1.0-x gstreamer1.0-alsa libqt6printsupport6 sox ffmpeg
   pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio
 )
 missing=()
