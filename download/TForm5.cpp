@@ -1,9 +1,16 @@
 #include "download/TForm5.h"
 
 #include <QCloseEvent>
-#include <QTextCursor>
+#include <QProxyStyle>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <algorithm>
+#include <cmath>
 
+#include "app/CheckListBox.h"
+#include "app/Controls.h"
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "download/Catalogue.h"
@@ -48,12 +55,73 @@ QPushButton* MakeButton(const QString& text, QWidget* parent) {
 
 QString Utf8(const char* s) { return QString::fromUtf8(s); }
 
+// Check boxes small enough for the 12-pixel rows: the style's own are taller than a row and
+// would be cut at top and bottom.
+class RowSizedIndicators : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        if (metric == PM_IndicatorWidth || metric == PM_IndicatorHeight) return kItemHeight - 2;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
 }  // namespace
 
 TSongList::TSongList(QWidget* parent) : QListWidget(parent) {
     setUniformItemSizes(true);
     setItemDelegate(new FixedRowDelegate(this));
     setTextElideMode(Qt::ElideNone);
+    auto* indicators = new RowSizedIndicators;
+    indicators->setParent(this);
+    setStyle(indicators);
+    connect(this, &QListWidget::clicked, this, [this](const QModelIndex& index) { SelectClickedEntry(this, index); });
+}
+
+void TSongList::keyPressEvent(QKeyEvent* event) {
+    ReportKeyboardSelection(this, [this, event] { QListWidget::keyPressEvent(event); });
+}
+
+TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {
+    // Nothing to type or select here, but the user may scroll back to older messages.
+    setReadOnly(true);
+    setTextInteractionFlags(Qt::NoTextInteraction);
+    setFocusPolicy(Qt::NoFocus);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    document()->setDocumentMargin(0);
+    FitLines();
+}
+
+void TMemo::AddLine(const QString& line) {
+    // Below the last line, which at first is the memo's one empty line.
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(QLatin1Char('\n') + line);
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void TMemo::FitLines() {
+    // One line of the memo's font as the document lays it out, leading included.
+    lineHeight_ = std::max(1, static_cast<int>(std::ceil(blockBoundingRect(document()->firstBlock()).height() /
+                                                         std::max(1, document()->firstBlock().lineCount()))));
+    if (document()->firstBlock().lineCount() == 0) lineHeight_ = std::max(1, fontMetrics().lineSpacing());
+    visibleLines_ = std::max(1, height() / lineHeight_);
+    // The text area is exactly as high as the whole lines it shows; the rest is an even
+    // margin above and below, so no line is ever half shown.
+    const int spare = std::max(0, height() - visibleLines_ * lineHeight_);
+    setViewportMargins(0, spare / 2, 0, spare - spare / 2);
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void TMemo::resizeEvent(QResizeEvent* event) {
+    QPlainTextEdit::resizeEvent(event);
+    FitLines();
+}
+
+void TMemo::changeEvent(QEvent* event) {
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange) FitLines();
 }
 
 void TSongList::Add(const QString& line) {
@@ -79,10 +147,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     Label4->setFont(platform::DesignFont(platform::kFontMincho, 15, true));
     Label5 = Place(MakeLabel(Utf8("URL   ") + QString::fromLatin1(download::kSiteUrl), this), 16, 28, 425, 16);
 
-    Memo1 = Place(new QPlainTextEdit(this), 16, 46, 425, 34);
-    Memo1->setEnabled(false);
-    Memo1->setFrameShape(QFrame::NoFrame);
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1 = Place(new TMemo(this), 16, 46, 425, 34);
     {
         QPalette p = Memo1->palette();
         p.setColor(QPalette::Base, p.color(QPalette::Button));
@@ -94,6 +159,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
         Memo1->setFont(f);
     }
     Memo1->setAccessibleName(Utf8("館長からの一言"));
+    NameScrollBars(Memo1, Memo1->accessibleName());
     Memo1->setPlainText(QString());  // one empty line
 
     Label6 = Place(MakeLabel(Utf8("演奏リスト"), this), 8, 86, 120, 16);
@@ -109,6 +175,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     CheckListBox1 = Place(new TSongList(this), 16, 118, 425, 353);
     CheckListBox1->setFont(platform::DesignFont(platform::kFontMincho, 12));
     CheckListBox1->setAccessibleName(Utf8("演奏リスト"));
+    NameScrollBars(CheckListBox1, CheckListBox1->accessibleName());
 
     GroupBox1 = Place(new QGroupBox(Utf8("▼入手したい曲を選択"), this), 8, 476, 226, 100);
     GroupBox1->setAccessibleName(GroupBox1->title());
@@ -136,9 +203,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
         f.setBold(true);
         f.setUnderline(true);
         Button4->setFont(f);
-        QPalette p = Button4->palette();
-        p.setColor(QPalette::ButtonText, QColor(0x80, 0, 0));  // maroon
-        Button4->setPalette(p);
+        SetButtonTextColour(Button4, QColor(0x80, 0, 0));  // maroon
     }
     CheckBox1 = Place(new QCheckBox(Utf8("入手済み曲は、ダウンロードしない"), GroupBox2), 4, 70, 208, 20);
     CheckBox1->setAccessibleName(CheckBox1->text());
@@ -161,10 +226,7 @@ void TForm5::FormCreate() {
 }
 
 void TForm5::AddMemoLine(const QString& line) {
-    // Below the last line, which at first is the memo's one empty line.
-    QTextCursor end(Memo1->document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(QLatin1Char('\n') + line);
+    Memo1->AddLine(line);
 }
 
 bool TForm5::Obtained(int index) const {

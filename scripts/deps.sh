@@ -14,6 +14,7 @@ packages=(
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav timgm6mb-soundfont
   libjpeg62-turbo-dev libjpeg-turbo-progs libwmf-dev libemf2svg-dev fonts-urw-base35
   gstreamer1.0-x gstreamer1.0-alsa qt6-svg-dev libqt6printsupport6 sox ffmpeg
+  at-spi2-core dbus dbus-daemon python3-pyatspi
 )
 missing=()
 for p in "${packages[@]}"; do
