@@ -102,8 +102,19 @@ void TLabel::changeEvent(QEvent* e) {
 
 TGroupBox::TGroupBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
 
+QFont TGroupBox::CaptionFont() const {
+    QFont f = font();
+    if (captionPixels_ > 0) f.setPixelSize(captionPixels_);
+    return f;
+}
+
+void TGroupBox::SetCaptionPixelSize(int pixels) {
+    captionPixels_ = pixels;
+    update();
+}
+
 QRect TGroupBox::CaptionRect() const {
-    const QFontMetrics fm(font());
+    const QFontMetrics fm(CaptionFont());
     return {8, 0, fm.horizontalAdvance(title()), fm.height()};
 }
 
@@ -119,7 +130,7 @@ void TGroupBox::paintEvent(QPaintEvent*) {
     // The caption interrupts the top line.
     p.fillRect(caption.adjusted(-2, 0, 2, 0), palette().color(backgroundRole()));
     p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    p.setFont(font());
+    p.setFont(CaptionFont());
     p.drawText(caption, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, title());
 }
 

@@ -65,11 +65,17 @@ class TGroupBox : public QGroupBox {
     Q_OBJECT
 public:
     TGroupBox(const QString& title, QWidget* parent = nullptr);
-    // Where the caption's text is drawn.
+    // Where the caption's text is drawn, and in which font.
     QRect CaptionRect() const;
+    QFont CaptionFont() const;
+    // The caption's size in pixels, when it differs from the box's font.
+    void SetCaptionPixelSize(int pixels);
 
 protected:
     void paintEvent(QPaintEvent*) override;
+
+private:
+    int captionPixels_ = 0;
 };
 
 // A status bar in simple-text mode: one line of text across its width.

@@ -106,6 +106,8 @@ void TForm1::BuildControls() {
     ComboBox2->lineEdit()->setTextMargins(-1, 0, -2, 0);
     // Screen readers name the box and its edit field by the label beside them.
     ComboBox2->setAccessibleName(Label1->text());
+    // A combo box reads out its text as its name; the label goes with it as its description.
+    ComboBox2->setAccessibleDescription(Label1->text());
     ComboBox2->lineEdit()->setAccessibleName(Label1->text());
     CheckBox2 = Place(new QCheckBox(QStringLiteral("アイドル状態でファイルを自動検索"), this), 146, 68, 205, 17);
     ComboBox3 = Place(new QComboBox(this), 356, 65, 153);
@@ -115,6 +117,7 @@ void TForm1::BuildControls() {
     ComboBox3->setEnabled(false);
     ComboBox3->setAccessibleName(QStringLiteral("自動検索を始めるまでの時間"));
     ComboBox3->lineEdit()->setAccessibleName(ComboBox3->accessibleName());
+    ComboBox3->setAccessibleDescription(ComboBox3->accessibleName());
     Label11 = Place(new TLabel(QStringLiteral("*  "), this), 8, 96);
     Label10 = Place(new TLabel(QString(), this), 24, 96);
     Button4 = Place(new QPushButton(QStringLiteral("Button4"), this), 160, 88, 33, 25);
@@ -135,7 +138,13 @@ void TForm1::BuildControls() {
     CheckListBox1->setAccessibleName(QStringLiteral("リスト"));
     NameScrollBars(CheckListBox1, CheckListBox1->accessibleName());
 
-    GroupBox1 = Place(new TGroupBox(QStringLiteral("音量"), this), 504, 116, 53, 113);
+    {
+        auto* volume = Place(new TGroupBox(QStringLiteral("音量"), this), 504, 116, 53, 113);
+        // At 12 pixels the substitute font's ideographs reach down to the "L" and "R" just
+        // below; one pixel less keeps a clear line between them.
+        volume->SetCaptionPixelSize(11);
+        GroupBox1 = volume;
+    }
     Place(new QLabel(QStringLiteral("L"), GroupBox1), 13, 10);
     Place(new QLabel(QStringLiteral("R"), GroupBox1), 33, 10);
     auto bar = [this](int left) {

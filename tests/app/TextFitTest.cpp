@@ -66,22 +66,22 @@ TEST_F(TextFit, VolumeCaptionAndChannelLabelsDoNotMeet) {
     box->show();
     for (int scale : {1, 2}) {
         // The letters' ink, in box pixels, as a screen of that scale draws them.
-        auto ink = [scale](const QFont& font, const QString& text, QPoint baselineStart) {
+        auto ink = [scale](const QFont& font, const QString& text, QPointF baselineStart) {
             QFont f = font;
             f.setPixelSize(f.pixelSize() * scale);
             const QRectF r = QFontMetricsF(f).tightBoundingRect(text);
             return QRectF(r.x() / scale, r.y() / scale, r.width() / scale, r.height() / scale).translated(baselineStart);
         };
         const QRect cap = box->CaptionRect();
-        const QRectF caption = ink(box->font(), box->title(), QPointF(cap.left(), cap.top() + QFontMetricsF(box->font()).ascent()).toPoint());
-        EXPECT_LE(cap.left() + Advance(box->font(), box->title(), scale), box->width()) << scale;
+        const QRectF caption = ink(box->CaptionFont(), box->title(), QPointF(cap.left(), cap.top() + QFontMetricsF(box->CaptionFont()).ascent()));
+        EXPECT_LE(cap.left() + Advance(box->CaptionFont(), box->title(), scale), box->width()) << scale;
         for (const char* channel : {"L", "R"}) {
             QLabel* label = ChildLabel(box, QString::fromLatin1(channel));
             ASSERT_NE(label, nullptr) << channel;
             // A label centres its one line vertically in its height.
             const QFontMetricsF fm(label->font());
-            const int top = label->y() + static_cast<int>((label->height() - fm.height()) / 2);
-            const QRectF letter = ink(label->font(), label->text(), QPoint(label->x(), top + static_cast<int>(fm.ascent())));
+            const double top = label->y() + (label->height() - fm.height()) / 2;
+            const QRectF letter = ink(label->font(), label->text(), QPointF(label->x(), top + fm.ascent()));
             EXPECT_FALSE(caption.intersects(letter)) << channel << " at scale " << scale << ": caption ink to "
                                                      << caption.bottom() << ", letter ink from " << letter.top();
         }
