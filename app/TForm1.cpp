@@ -6,6 +6,7 @@
 #include <QLineEdit>
 
 #include "app/AppIcon.h"
+#include "app/CheckBoxes.h"
 #include "app/Forms.h"
 #include "platform/DragDrop.h"
 #include "platform/Exceptions.h"
@@ -110,6 +111,7 @@ void TForm1::BuildControls() {
     ComboBox2->setAccessibleDescription(Label1->text());
     ComboBox2->lineEdit()->setAccessibleName(Label1->text());
     CheckBox2 = Place(new QCheckBox(QStringLiteral("アイドル状態でファイルを自動検索"), this), 146, 68, 205, 17);
+    ClickableOverWholeArea(CheckBox2);
     ComboBox3 = Place(new QComboBox(this), 356, 65, 153);
     // Editable: a typed delay that is no item counts as index -1.
     ComboBox3->setEditable(true);

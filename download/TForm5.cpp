@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/CheckBoxes.h"
 #include "app/CheckListBox.h"
 #include "app/Controls.h"
 #include "app/Forms.h"
@@ -207,6 +208,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     }
     CheckBox1 = Place(new QCheckBox(Utf8("入手済み曲は、ダウンロードしない"), GroupBox2), 4, 70, 208, 20);
     CheckBox1->setAccessibleName(CheckBox1->text());
+    ClickableOverWholeArea(CheckBox1);
     CheckBox1->setChecked(true);
 
     auto click = [this](QPushButton* b, void (TForm5::*handler)()) {

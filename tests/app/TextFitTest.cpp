@@ -3,6 +3,7 @@
 // advances halved). The whole suite also runs once more under QT_SCALE_FACTOR=2.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFontMetricsF>
@@ -97,6 +98,14 @@ TEST_F(TextFit, IdleSearchBoxHasItsWidthAndShowsItsTextWhole) {
     const QRect text = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, box);
     for (int scale : {1, 2})
         EXPECT_LE(text.left() + Advance(box->font(), box->text(), scale) + 1, box->width()) << "at scale " << scale;
+    // Screen readers and the mouse meet the whole designed area, as wide as designed.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(box)->rect().width(), 205);
+    for (int x : {2, 120, 200}) {
+        const bool before = box->isChecked();
+        QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(x, 8));
+        EXPECT_NE(box->isChecked(), before) << "click at " << x;
+    }
+    EXPECT_EQ(form->ComboBox3->isEnabled(), box->isChecked());
 }
 
 TEST_F(TextFit, SongCheckBoxesFitTheirRows) {

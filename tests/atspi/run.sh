@@ -24,5 +24,6 @@ pid=$!
 stop() { kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; }
 trap stop EXIT
 rc=0
-timeout 120 python3 "$here/check_tree.py" Tessaly 60 || rc=$?
+# The system Python: the bindings are Debian packages.
+timeout 120 /usr/bin/python3 "$here/check_tree.py" Tessaly 60 || rc=$?
 exit $rc
