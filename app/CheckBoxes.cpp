@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QProxyStyle>
+#include <QStyleOption>
 
 namespace {
 

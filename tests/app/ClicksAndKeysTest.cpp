@@ -167,11 +167,12 @@ TEST_F(CheckListClickTest, SongListKeyboardSelectsTogglesAndReportsAsAClick) {
     std::vector<int> clicks;
     QObject::connect(songs, &QAbstractItemView::clicked, songs, [&](const QModelIndex& i) { clicks.push_back(i.row()); });
     songs->setFocus();
+    songs->SetItemIndex(2);
     QTest::keyClick(songs, Qt::Key_Home);
     QTest::keyClick(songs, Qt::Key_Down);
     QTest::keyClick(songs, Qt::Key_End);
     QTest::keyClick(songs, Qt::Key_End);  // no move: no click
-    EXPECT_EQ(clicks, (std::vector<int>{0, 1, 4}));
+    EXPECT_EQ(clicks, (std::vector<int>{0, 1, 4}));  // the program's own selection is no click
     QTest::keyClick(songs, Qt::Key_Space);
     EXPECT_TRUE(songs->Checked(4));
     // A click on a song's check box with nothing selected before it sets the mark.
