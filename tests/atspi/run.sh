@@ -4,12 +4,13 @@
 # accessibility on, and checks the tree with check_tree.py. Usage: run.sh PATH-TO-tessaly
 set -euo pipefail
 program=$(readlink -f "$1")
-here=$(cd "$(dirname "$0")" && pwd)
+self=$(readlink -f "$0")
+here=$(dirname "$self")
 if [ -z "${TESSALY_ATSPI_INNER:-}" ]; then
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   export TESSALY_ATSPI_INNER=1 TESSALY_ATSPI_WORK="$work"
-  xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$0" "$program"
+  xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$self" "$program"
   exit $?
 fi
 work=$TESSALY_ATSPI_WORK
