@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -72,6 +73,9 @@ int main(int argc, char** argv) {
     Form5->show();
     Wait(300);
     save(Form5, "download-list-two-fetches.png");
+    std::printf("memo: %d whole lines of %d px, text area %d px high, scrolled to %d of %d\n", Form5->Memo1->VisibleLines(),
+                Form5->Memo1->LineHeight(), Form5->Memo1->viewport()->height(), Form5->Memo1->verticalScrollBar()->value(),
+                Form5->Memo1->verticalScrollBar()->maximum());
     Form5->Hold();
     Wait(100);
     save(Form5, "download-list-running.png");

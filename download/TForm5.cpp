@@ -4,7 +4,8 @@
 #include <QProxyStyle>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
-#include <QTextBlock>
+#include <QFontMetricsF>
+#include <QAbstractTextDocumentLayout>
 #include <QTextCursor>
 #include <algorithm>
 #include <cmath>
@@ -99,20 +100,25 @@ void TMemo::AddLine(const QString& line) {
     QTextCursor end(document());
     end.movePosition(QTextCursor::End);
     end.insertText(QLatin1Char('\n') + line);
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    ShowNewest();
+}
+
+void TMemo::ShowNewest() {
+    // The bar lets the last line scroll up to the top; the newest lines fill the memo instead.
+    const int lines = static_cast<int>(document()->documentLayout()->documentSize().height());
+    verticalScrollBar()->setValue(std::max(0, lines - visibleLines_));
 }
 
 void TMemo::FitLines() {
-    // One line of the memo's font as the document lays it out, leading included.
-    lineHeight_ = std::max(1, static_cast<int>(std::ceil(blockBoundingRect(document()->firstBlock()).height() /
-                                                         std::max(1, document()->firstBlock().lineCount()))));
-    if (document()->firstBlock().lineCount() == 0) lineHeight_ = std::max(1, fontMetrics().lineSpacing());
+    // One line of the memo's font, leading included; the document's own layout may not have
+    // caught up with a font change yet.
+    lineHeight_ = std::max(1, static_cast<int>(std::ceil(QFontMetricsF(font()).lineSpacing())));
     visibleLines_ = std::max(1, height() / lineHeight_);
     // The text area is exactly as high as the whole lines it shows; the rest is an even
     // margin above and below, so no line is ever half shown.
     const int spare = std::max(0, height() - visibleLines_ * lineHeight_);
     setViewportMargins(0, spare / 2, 0, spare - spare / 2);
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    ShowNewest();
 }
 
 void TMemo::resizeEvent(QResizeEvent* event) {

@@ -44,6 +44,7 @@ protected:
 
 private:
     void FitLines();
+    void ShowNewest();
     int lineHeight_ = 1;
     int visibleLines_ = 1;
 };

@@ -15,6 +15,7 @@
 #include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <QTest>
+#include <QTextBlock>
 #include <cmath>
 
 #include "Fixtures.h"
@@ -141,6 +142,9 @@ TEST_F(TextFit, MemoShowsWholeLinesAndFollowsTheNewestMessage) {
         const QRect caret = memo->cursorRect(end);
         EXPECT_GE(caret.top(), 0) << fetch;
         EXPECT_LE(caret.bottom(), memo->viewport()->height()) << fetch;
+        // And the message before it above it: the memo is full of the newest lines.
+        QTextCursor before(memo->document()->findBlockByNumber(memo->document()->blockCount() - 2));
+        EXPECT_GE(memo->cursorRect(before).top(), 0) << fetch;
     }
     // Older messages can be scrolled back to.
     EXPECT_GT(memo->verticalScrollBar()->maximum(), 0);
