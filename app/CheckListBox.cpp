@@ -1,5 +1,7 @@
 #include "app/CheckListBox.h"
 
+#include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QMetaObject>
 
 #include "platform/Exceptions.h"
@@ -145,9 +147,39 @@ TCheckListBox::TCheckListBox(QWidget* parent) : QListView(parent), model_(new Ch
     model_->onUserCheck = [this] {
         if (OnClickCheck) OnClickCheck();
     };
-    connect(this, &QListView::clicked, this, [this](const QModelIndex&) {
+    connect(this, &QListView::clicked, this, [this](const QModelIndex& index) {
+        SelectClickedEntry(this, index);
         if (OnClick) platform::Guarded(OnClick);
     });
+}
+
+void TCheckListBox::keyPressEvent(QKeyEvent* event) {
+    ReportKeyboardSelection(this, [this, event] { QListView::keyPressEvent(event); });
+}
+
+namespace {
+
+int SelectedRow(const QAbstractItemView* view) {
+    const QItemSelectionModel* sel = view->selectionModel();
+    if (!sel) return -1;
+    const QModelIndex cur = sel->currentIndex();
+    return cur.isValid() && sel->isSelected(cur) ? cur.row() : -1;
+}
+
+}  // namespace
+
+void ReportKeyboardSelection(QAbstractItemView* view, const std::function<void()>& base) {
+    const int before = SelectedRow(view);
+    base();
+    const int after = SelectedRow(view);
+    if (after >= 0 && after != before) emit view->clicked(view->model()->index(after, 0));
+}
+
+void SelectClickedEntry(QAbstractItemView* view, const QModelIndex& clicked) {
+    // A press on the check box toggles the mark and leaves the selection as it was, so a
+    // first click there would leave the list with no selected entry.
+    if (!clicked.isValid() || SelectedRow(view) == clicked.row()) return;
+    view->selectionModel()->setCurrentIndex(clicked, QItemSelectionModel::ClearAndSelect);
 }
 
 void TCheckListBox::Clear() { model_->Clear(); }

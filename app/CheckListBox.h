@@ -3,6 +3,7 @@
 // bytes in one arena, so a million paths cost little more than their text; the view asks
 // only for the rows it paints.
 #include <QAbstractListModel>
+#include <QKeyEvent>
 #include <QListView>
 #include <cstdint>
 #include <functional>
@@ -80,6 +81,18 @@ public:
     std::function<void()> OnClickCheck;
     std::function<void()> OnClick;
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     CheckListModel* model_;
 };
+
+// Keyboard use of a check list as a list box has it: a key that moves the selection (arrows,
+// Home, End, page keys, a typed first letter) reports the newly selected entry through the
+// view's clicked signal, as a mouse click on it would. `base` runs the view's own handling.
+void ReportKeyboardSelection(QAbstractItemView* view, const std::function<void()>& base);
+
+// A click anywhere on an entry, its check box included, makes that entry the selected one
+// before the click is reported.
+void SelectClickedEntry(QAbstractItemView* view, const QModelIndex& clicked);

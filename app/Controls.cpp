@@ -1,5 +1,6 @@
 #include "app/Controls.h"
 
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QCoreApplication>
@@ -7,11 +8,25 @@
 #include <QFontMetrics>
 #include <QHelpEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QStyleOptionFrame>
 #include <QTextDocument>
 #include <QToolTip>
 #include <algorithm>
 
 #include "platform/Guard.h"
+
+void SetButtonTextColour(QWidget* button, const QColor& colour) {
+    QPalette p = button->palette();
+    p.setColor(QPalette::Active, QPalette::ButtonText, colour);
+    p.setColor(QPalette::Inactive, QPalette::ButtonText, colour);
+    button->setPalette(p);
+}
+
+void NameScrollBars(QAbstractScrollArea* area, const QString& owner) {
+    area->verticalScrollBar()->setAccessibleName(owner + QStringLiteral("の縦スクロールバー"));
+    area->horizontalScrollBar()->setAccessibleName(owner + QStringLiteral("の横スクロールバー"));
+}
 
 TTimer::TTimer(int interval, bool enabled, QObject* parent) : QObject(parent), enabled_(enabled) {
     timer_.setInterval(interval);
@@ -83,6 +98,40 @@ void TLabel::paintEvent(QPaintEvent*) {
 void TLabel::changeEvent(QEvent* e) {
     if (e->type() == QEvent::FontChange) ApplySize();
     QWidget::changeEvent(e);
+}
+
+TGroupBox::TGroupBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
+
+QFont TGroupBox::CaptionFont() const {
+    QFont f = font();
+    if (captionPixels_ > 0) f.setPixelSize(captionPixels_);
+    return f;
+}
+
+void TGroupBox::SetCaptionPixelSize(int pixels) {
+    captionPixels_ = pixels;
+    update();
+}
+
+QRect TGroupBox::CaptionRect() const {
+    const QFontMetrics fm(CaptionFont());
+    return {8, 0, fm.horizontalAdvance(title()), fm.height()};
+}
+
+void TGroupBox::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QRect caption = CaptionRect();
+    QStyleOptionFrame frame;
+    frame.initFrom(this);
+    frame.rect = rect().adjusted(0, caption.height() / 2, 0, 0);
+    frame.lineWidth = 1;
+    frame.midLineWidth = 0;
+    style()->drawPrimitive(QStyle::PE_FrameGroupBox, &frame, &p, this);
+    // The caption interrupts the top line.
+    p.fillRect(caption.adjusted(-2, 0, 2, 0), palette().color(backgroundRole()));
+    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    p.setFont(CaptionFont());
+    p.drawText(caption, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, title());
 }
 
 TStatusBar::TStatusBar(QWidget* parent) : QLabel(parent) {

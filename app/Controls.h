@@ -1,5 +1,6 @@
 #pragma once
 // Small controls of the form design that Qt lacks in the shape the handlers expect.
+#include <QGroupBox>
 #include <QLabel>
 #include <QObject>
 #include <QTimer>
@@ -8,6 +9,13 @@
 // Makes the painted controls (labels, status bar) and picture boxes (labels without text)
 // tell assistive technology their text; the first control created calls it.
 void InstallControlAccessibility();
+
+// Gives a button a text colour of its own while it can be used; disabled, it greys out as
+// every other button does, so it never looks usable when it is not.
+void SetButtonTextColour(QWidget* button, const QColor& colour);
+
+// Names the scroll bars of a scrolling control after the control, for assistive technology.
+void NameScrollBars(class QAbstractScrollArea* area, const QString& owner);
 
 // An interval timer: ticks on the GUI thread while enabled; enabling restarts the countdown.
 class TTimer : public QObject {
@@ -49,6 +57,25 @@ private:
     void ApplySize();
     QString text_;
     bool sizeQueued_ = false;
+};
+
+// A group box with its caption on the frame's top line, the caption's letters from the box's
+// top edge down: controls placed just below the caption stay clear of it.
+class TGroupBox : public QGroupBox {
+    Q_OBJECT
+public:
+    TGroupBox(const QString& title, QWidget* parent = nullptr);
+    // Where the caption's text is drawn, and in which font.
+    QRect CaptionRect() const;
+    QFont CaptionFont() const;
+    // The caption's size in pixels, when it differs from the box's font.
+    void SetCaptionPixelSize(int pixels);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    int captionPixels_ = 0;
 };
 
 // A status bar in simple-text mode: one line of text across its width.

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 
 #include "app/AppIcon.h"
+#include "app/CheckBoxes.h"
 #include "app/Forms.h"
 #include "platform/DragDrop.h"
 #include "platform/Exceptions.h"
@@ -60,6 +61,7 @@ TForm1::~TForm1() {
 void TForm1::BuildControls() {
     ControlBar1 = Place(new QFrame(this), 0, 0, 657, 57);
     ControlBar1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    ControlBar1->setAccessibleName(QStringLiteral("ツールバー"));
 
     SpeedButton1 = Place(FlatButton(ControlBar1, QString(), QStringLiteral("再検索をします")), 11, 2, 46, 48);
     SpeedButton1->setIcon(QIcon(SearchGlyph()));
@@ -83,9 +85,7 @@ void TForm1::BuildControls() {
         f.setBold(true);
         f.setUnderline(true);
         Button2->setFont(f);
-        QPalette p = Button2->palette();
-        p.setColor(QPalette::ButtonText, QColor(0x80, 0, 0));  // maroon
-        Button2->setPalette(p);
+        SetButtonTextColour(Button2, QColor(0x80, 0, 0));  // maroon
     }
     SpeedButton6 = Place(FlatButton(ControlBar1, QStringLiteral("ヘルプ"), QString()), 450, 2, 41, 48);
     Image1 = Place(new QLabel(ControlBar1), 504, 2, 54, 48);
@@ -105,25 +105,48 @@ void TForm1::BuildControls() {
     // The designed 62 pixels leave the text too little room for "*.WMP" with the edit's
     // usual inner margins: drop them, so every pattern shows whole.
     ComboBox2->lineEdit()->setTextMargins(-1, 0, -2, 0);
+    // Screen readers name the box and its edit field by the label beside them.
+    ComboBox2->setAccessibleName(Label1->text());
+    // A combo box reads out its text as its name; the label goes with it as its description.
+    ComboBox2->setAccessibleDescription(Label1->text());
+    ComboBox2->lineEdit()->setAccessibleName(Label1->text());
     CheckBox2 = Place(new QCheckBox(QStringLiteral("アイドル状態でファイルを自動検索"), this), 146, 68, 205, 17);
+    ClickableOverWholeArea(CheckBox2);
     ComboBox3 = Place(new QComboBox(this), 356, 65, 153);
     // Editable: a typed delay that is no item counts as index -1.
     ComboBox3->setEditable(true);
     ComboBox3->setInsertPolicy(QComboBox::NoInsert);
     ComboBox3->setEnabled(false);
+    ComboBox3->setAccessibleName(QStringLiteral("自動検索を始めるまでの時間"));
+    ComboBox3->lineEdit()->setAccessibleName(ComboBox3->accessibleName());
+    ComboBox3->setAccessibleDescription(ComboBox3->accessibleName());
     Label11 = Place(new TLabel(QStringLiteral("*  "), this), 8, 96);
     Label10 = Place(new TLabel(QString(), this), 24, 96);
     Button4 = Place(new QPushButton(QStringLiteral("Button4"), this), 160, 88, 33, 25);
     Button4->hide();
     Label9 = Place(new TLabel(QString(), this), 199, 96);
+    {
+        // "残り100.0%" in the substitute font is wider than the 57 pixels up to the player
+        // control; narrowed to 90 per cent it ends before the Play button.
+        QFont f = Label9->font();
+        f.setStretch(90);
+        Label9->setFont(f);
+    }
     Label9->hide();
     MediaPlayer1 = Place(new TMediaPlayer(this), 256, 88, 253, 25);
     MediaPlayer1->hide();
     CheckListBox1 = Place(new TCheckListBox(this), 8, 116, 489, 117);
     CheckListBox1->setToolTip(QStringLiteral("クリックで確認できます"));
     CheckListBox1->setAccessibleName(QStringLiteral("リスト"));
+    NameScrollBars(CheckListBox1, CheckListBox1->accessibleName());
 
-    GroupBox1 = Place(new QGroupBox(QStringLiteral("音量"), this), 504, 116, 53, 113);
+    {
+        auto* volume = Place(new TGroupBox(QStringLiteral("音量"), this), 504, 116, 53, 113);
+        // At 12 pixels the substitute font's ideographs reach down to the "L" and "R" just
+        // below; one pixel less keeps a clear line between them.
+        volume->SetCaptionPixelSize(11);
+        GroupBox1 = volume;
+    }
     Place(new QLabel(QStringLiteral("L"), GroupBox1), 13, 10);
     Place(new QLabel(QStringLiteral("R"), GroupBox1), 33, 10);
     auto bar = [this](int left) {
@@ -136,6 +159,10 @@ void TForm1::BuildControls() {
     ScrollBar2 = bar(8);
     ScrollBar1 = bar(28);
     ScrollBar3 = bar(13);  // made last: it lies between the other two, over both
+    GroupBox1->setAccessibleName(GroupBox1->title());
+    ScrollBar2->setAccessibleName(QStringLiteral("左の音量"));
+    ScrollBar1->setAccessibleName(QStringLiteral("右の音量"));
+    ScrollBar3->setAccessibleName(QStringLiteral("左右の音量"));
     GroupBox1->hide();
 
     Label8 = Place(new TLabel(QStringLiteral("　　　　　"), this), 403, 238);
@@ -158,9 +185,17 @@ void TForm1::BuildControls() {
     CheckBox5 = Place(new QCheckBox(QStringLiteral("クリック時確認"), this), 240, 360, 120, 17);
     CheckBox5->setChecked(true);
     Button5 = Place(new QPushButton(QStringLiteral("Button5"), this), 380, 356, 75, 25);
-    // The holders lie out of sight: the keyboard focus must never wander there.
-    for (QWidget* holder : std::initializer_list<QWidget*>{ListBox6, ListBox7, ListBox8, DriveComboBox3, CheckBox5, Button5})
+    ComboBox1 = Place(new QComboBox(this), 8, 384, 145);
+    ComboBox1->addItem(QStringLiteral("すべて検索する"));
+    ComboBox1->addItem(QStringLiteral("右の数に限定する"));
+    ComboBox1->setCurrentIndex(1);
+    // The holders lie out of sight: hidden, the keyboard focus never wanders there and
+    // assistive technology does not offer them as things on the screen.
+    for (QWidget* holder : std::initializer_list<QWidget*>{ListBox6, ListBox7, ListBox8, DriveComboBox3, Label5, Label21,
+                                                           CheckBox5, Button5, ComboBox1}) {
         holder->setFocusPolicy(Qt::NoFocus);
+        holder->hide();
+    }
 
     Timer1 = new TTimer(6000, false, this);
     Timer2 = new TTimer(1000, false, this);

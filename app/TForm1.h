@@ -82,6 +82,7 @@ public:
     QListWidget* ListBox7;
     QListWidget* ListBox8;
     QComboBox* DriveComboBox3;
+    QComboBox* ComboBox1;  // search scope; nothing reads it
     TLabel* Label5;
     TLabel* Label21;
     QCheckBox* CheckBox5;

@@ -5,6 +5,7 @@
 #include <QStyledItemDelegate>
 
 #include "app/AppIcon.h"
+#include "app/Controls.h"
 #include "app/HelpText.h"
 #include "platform/Fonts.h"
 #include "platform/Desktop.h"
@@ -47,6 +48,8 @@ TForm3::TForm3(QWidget* parent)
     ListBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ListBox1->setTextElideMode(Qt::ElideNone);
     ListBox1->addItems(HelpTextLines());
+    ListBox1->setAccessibleName(QStringLiteral("ヘルプ"));
+    NameScrollBars(ListBox1, ListBox1->accessibleName());
 
     Button1 = new QPushButton(QStringLiteral("確認"), this);
     Button1->setObjectName(QStringLiteral("Button1"));

@@ -32,6 +32,7 @@ TForm4::TForm4(QWidget* parent)
     ProgressBar1->setGeometry(16, 32, 713, 17);
     // A plain bar without a percentage, as the design's bar has none.
     ProgressBar1->setTextVisible(false);
+    ProgressBar1->setAccessibleName(QStringLiteral("検索の進み具合"));
     ApplyBar();
 
     FormCreate();

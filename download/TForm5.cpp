@@ -1,9 +1,18 @@
 #include "download/TForm5.h"
 
 #include <QCloseEvent>
-#include <QTextCursor>
+#include <QProxyStyle>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QFontMetricsF>
+#include <QAbstractTextDocumentLayout>
+#include <QTextCursor>
+#include <algorithm>
+#include <cmath>
 
+#include "app/CheckBoxes.h"
+#include "app/CheckListBox.h"
+#include "app/Controls.h"
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "download/Catalogue.h"
@@ -48,12 +57,78 @@ QPushButton* MakeButton(const QString& text, QWidget* parent) {
 
 QString Utf8(const char* s) { return QString::fromUtf8(s); }
 
+// Check boxes small enough for the 12-pixel rows: the style's own are taller than a row and
+// would be cut at top and bottom.
+class RowSizedIndicators : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        if (metric == PM_IndicatorWidth || metric == PM_IndicatorHeight) return kItemHeight - 2;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
 }  // namespace
 
 TSongList::TSongList(QWidget* parent) : QListWidget(parent) {
     setUniformItemSizes(true);
     setItemDelegate(new FixedRowDelegate(this));
     setTextElideMode(Qt::ElideNone);
+    auto* indicators = new RowSizedIndicators;
+    indicators->setParent(this);
+    setStyle(indicators);
+    connect(this, &QListWidget::clicked, this, [this](const QModelIndex& index) { SelectClickedEntry(this, index); });
+}
+
+void TSongList::keyPressEvent(QKeyEvent* event) {
+    ReportKeyboardSelection(this, [this, event] { QListWidget::keyPressEvent(event); });
+}
+
+TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {
+    // Nothing to type or select here, but the user may scroll back to older messages.
+    setReadOnly(true);
+    setTextInteractionFlags(Qt::NoTextInteraction);
+    setFocusPolicy(Qt::NoFocus);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    document()->setDocumentMargin(0);
+    FitLines();
+}
+
+void TMemo::AddLine(const QString& line) {
+    // Below the last line, which at first is the memo's one empty line.
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(QLatin1Char('\n') + line);
+    ShowNewest();
+}
+
+void TMemo::ShowNewest() {
+    // The bar lets the last line scroll up to the top; the newest lines fill the memo instead.
+    const int lines = static_cast<int>(document()->documentLayout()->documentSize().height());
+    verticalScrollBar()->setValue(std::max(0, lines - visibleLines_));
+}
+
+void TMemo::FitLines() {
+    // One line of the memo's font, leading included; the document's own layout may not have
+    // caught up with a font change yet.
+    lineHeight_ = std::max(1, static_cast<int>(std::ceil(QFontMetricsF(font()).lineSpacing())));
+    visibleLines_ = std::max(1, height() / lineHeight_);
+    // The text area is exactly as high as the whole lines it shows; the rest is an even
+    // margin above and below, so no line is ever half shown.
+    const int spare = std::max(0, height() - visibleLines_ * lineHeight_);
+    setViewportMargins(0, spare / 2, 0, spare - spare / 2);
+    ShowNewest();
+}
+
+void TMemo::resizeEvent(QResizeEvent* event) {
+    QPlainTextEdit::resizeEvent(event);
+    FitLines();
+}
+
+void TMemo::changeEvent(QEvent* event) {
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange) FitLines();
 }
 
 void TSongList::Add(const QString& line) {
@@ -79,10 +154,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     Label4->setFont(platform::DesignFont(platform::kFontMincho, 15, true));
     Label5 = Place(MakeLabel(Utf8("URL   ") + QString::fromLatin1(download::kSiteUrl), this), 16, 28, 425, 16);
 
-    Memo1 = Place(new QPlainTextEdit(this), 16, 46, 425, 34);
-    Memo1->setEnabled(false);
-    Memo1->setFrameShape(QFrame::NoFrame);
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1 = Place(new TMemo(this), 16, 46, 425, 34);
     {
         QPalette p = Memo1->palette();
         p.setColor(QPalette::Base, p.color(QPalette::Button));
@@ -94,6 +166,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
         Memo1->setFont(f);
     }
     Memo1->setAccessibleName(Utf8("館長からの一言"));
+    NameScrollBars(Memo1, Memo1->accessibleName());
     Memo1->setPlainText(QString());  // one empty line
 
     Label6 = Place(MakeLabel(Utf8("演奏リスト"), this), 8, 86, 120, 16);
@@ -109,6 +182,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     CheckListBox1 = Place(new TSongList(this), 16, 118, 425, 353);
     CheckListBox1->setFont(platform::DesignFont(platform::kFontMincho, 12));
     CheckListBox1->setAccessibleName(Utf8("演奏リスト"));
+    NameScrollBars(CheckListBox1, CheckListBox1->accessibleName());
 
     GroupBox1 = Place(new QGroupBox(Utf8("▼入手したい曲を選択"), this), 8, 476, 226, 100);
     GroupBox1->setAccessibleName(GroupBox1->title());
@@ -136,12 +210,11 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
         f.setBold(true);
         f.setUnderline(true);
         Button4->setFont(f);
-        QPalette p = Button4->palette();
-        p.setColor(QPalette::ButtonText, QColor(0x80, 0, 0));  // maroon
-        Button4->setPalette(p);
+        SetButtonTextColour(Button4, QColor(0x80, 0, 0));  // maroon
     }
     CheckBox1 = Place(new QCheckBox(Utf8("入手済み曲は、ダウンロードしない"), GroupBox2), 4, 70, 208, 20);
     CheckBox1->setAccessibleName(CheckBox1->text());
+    ClickableOverWholeArea(CheckBox1);
     CheckBox1->setChecked(true);
 
     auto click = [this](QPushButton* b, void (TForm5::*handler)()) {
@@ -161,10 +234,7 @@ void TForm5::FormCreate() {
 }
 
 void TForm5::AddMemoLine(const QString& line) {
-    // Below the last line, which at first is the memo's one empty line.
-    QTextCursor end(Memo1->document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(QLatin1Char('\n') + line);
+    Memo1->AddLine(line);
 }
 
 bool TForm5::Obtained(int index) const {

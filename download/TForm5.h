@@ -22,6 +22,31 @@ public:
     void SetChecked(int i, bool checked);
     int ItemIndex() const { return currentRow(); }
     void SetItemIndex(int i) { setCurrentRow(i); }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The curator's messages: read-only, one line per message, scrolled by whole lines so that
+// no line is ever cut, and following the newest message.
+class TMemo : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit TMemo(QWidget* parent = nullptr);
+    void AddLine(const QString& line);
+    // Whole lines the memo shows at once.
+    int VisibleLines() const { return visibleLines_; }
+    int LineHeight() const { return lineHeight_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void FitLines();
+    void ShowNewest();
+    int lineHeight_ = 1;
+    int visibleLines_ = 1;
 };
 
 class TForm5 : public QWidget {
@@ -32,7 +57,7 @@ public:
 
     QLabel* Label4;
     QLabel* Label5;
-    QPlainTextEdit* Memo1;
+    TMemo* Memo1;
     QLabel* Label6;
     QLabel* Label2;
     TSongList* CheckListBox1;

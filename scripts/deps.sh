@@ -15,6 +15,7 @@ packages=(
   libjpeg62-turbo-dev libjpeg-turbo-progs fonts-urw-base35
   gstreamer1.0-x gstreamer1.0-alsa libqt6printsupport6 sox ffmpeg
   pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio
+  at-spi2-core dbus dbus-daemon python3-pyatspi
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,6 @@
+#pragma once
+// Check boxes that answer a click anywhere in their area, as the designed controls do, and
+// tell assistive technology that whole area; Qt's own answer only over the box and text.
+class QCheckBox;
+
+void ClickableOverWholeArea(QCheckBox* box);
