@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QWidget>
 #include <algorithm>
@@ -313,6 +314,25 @@ TEST_F(SessionIdleFailureTest, NoUsableServiceKeepsTheOwnKeysAndSaysSoOnce) {
         EXPECT_NE(err.find("no session idle time"), std::string::npos) << err;
         QDBusConnection::disconnectFromBus(name);
     }
+}
+
+// A service that never answers holds no query up; once its questions time out it is given up.
+TEST_F(SessionIdleFailureTest, AServiceThatNeverAnswersBlocksNothing) {
+    IdleService service(bus.Address(), QStringLiteral("mutter,screensaver"), QStringLiteral("hang"));
+    ASSERT_TRUE(service.Ready());
+    testing::internal::CaptureStderr();
+    {
+        platform::SessionIdleKeyState keys(Connect());
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 41; ++i) EXPECT_EQ(keys.GetAsyncKeyState('A'), 0);
+        EXPECT_LT(clock.elapsed(), 500);
+        for (int i = 0; i < 4 && !keys.GaveUp(); ++i)
+            WaitForSignal(&keys, &platform::SessionIdleKeyState::Answered, 10000);
+        EXPECT_TRUE(keys.GaveUp());
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
 TEST_F(SessionIdleFailureTest, NoBusAtAllSaysSoOnce) {

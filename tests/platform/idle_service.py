@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # A scripted session idle-time service for the key state tests, on a private bus.
 # Usage: idle_service.py ADDRESS NAMES REPLY
-#   NAMES: comma-separated "mutter", "screensaver"; REPLY: "ok", "string" or "huge".
+#   NAMES: comma-separated "mutter", "screensaver"; REPLY: "ok", "string", "huge" or "hang".
 # Control: org.tessaly.TestIdle.Reset at /control on the name org.tessaly.TestIdle.
 import sys
 import time
@@ -29,16 +29,27 @@ def answer(kind):
     return kind(idle_ms())
 
 
+kept_calls = []  # "hang": questions taken and never answered
+
+
 class Mutter(dbus.service.Object):
-    @dbus.service.method("org.gnome.Mutter.IdleMonitor", in_signature="", out_signature="s" if reply == "string" else "t")
-    def GetIdletime(self):
-        return answer(dbus.UInt64)
+    @dbus.service.method("org.gnome.Mutter.IdleMonitor", in_signature="", out_signature="s" if reply == "string" else "t",
+                         async_callbacks=("done", "fail"))
+    def GetIdletime(self, done, fail):
+        if reply == "hang":
+            kept_calls.append(done)
+        else:
+            done(answer(dbus.UInt64))
 
 
 class ScreenSaver(dbus.service.Object):
-    @dbus.service.method("org.freedesktop.ScreenSaver", in_signature="", out_signature="s" if reply == "string" else "u")
-    def GetSessionIdleTime(self):
-        return answer(dbus.UInt32)
+    @dbus.service.method("org.freedesktop.ScreenSaver", in_signature="", out_signature="s" if reply == "string" else "u",
+                         async_callbacks=("done", "fail"))
+    def GetSessionIdleTime(self, done, fail):
+        if reply == "hang":
+            kept_calls.append(done)
+        else:
+            done(answer(dbus.UInt32))
 
 
 class Control(dbus.service.Object):
