@@ -15,6 +15,7 @@
 #include "app/TForm3.h"
 #include "platform/Fonts.h"
 #include "platform/Guard.h"
+#include "platform/PictureHelper.h"
 #include "platform/Services.h"
 
 namespace {
@@ -116,6 +117,8 @@ int RunTessaly(int argc, char** argv) {
 
     ApplicationWindows windows;
     Form1->show();
+    // The picture helper starts beside the window, ready for the first picture.
+    platform::PreparePictureHelper();
 
     if (!shots.isEmpty()) {
         QTimer::singleShot(300, [shots] {
