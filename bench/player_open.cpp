@@ -30,6 +30,7 @@
 #include "platform/Fonts.h"
 #include "platform/GstMedia.h"
 #include "platform/Guard.h"
+#include "platform/PictureHelper.h"
 #include "platform/Services.h"
 #include "tests/platform/MediaMaker.h"
 
@@ -107,6 +108,7 @@ int main(int argc, char** argv) {
     ApplicationWindows windows;
     TForm1* form = Form1;
     form->show();
+    platform::PreparePictureHelper();  // as the program does beside its main window
     std::printf("audio sink: %s\n", platform::GstMediaDevice::SoundDeviceAvailable() ? "sound device" : "null sink");
 
     // Playback cost first, so that the peak memory is the player's and not the JPEG's.

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -35,6 +35,10 @@ extern char** environ;
 namespace platform {
 
 namespace {
+
+// Process handles by system call: this C library's header declares them without C linkage.
+int PidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+void PidfdKill(int pidfd) { ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0); }
 
 constexpr std::uint32_t kMagic = 0x43495054;  // "TPIC"
 enum Kind : std::uint32_t { kHello = 1, kPixels = 2, kFailure = 3, kLoad = 4 };
@@ -103,7 +107,7 @@ struct Helper {
         // Through the pidfd: the helper is not our child, and a bare pid might by now name
         // another process.
         if (pidfd >= 0) {
-            ::pidfd_send_signal(pidfd, SIGKILL, nullptr, 0);
+            PidfdKill(pidfd);
             ::close(pidfd);
             pidfd = -1;
         }
@@ -128,7 +132,7 @@ std::vector<Helper*>& Busy() {
 // socket as descriptor 3 and the offscreen platform.
 std::unique_ptr<Helper> Spawn() {
     const std::string program = HelperProgram();
-    if (program.empty()) return nullptr;
+    if (program.empty() || !IsExecutable(program)) return nullptr;
     std::vector<std::string> env;
     for (char** e = environ; e && *e; ++e)
         if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) env.emplace_back(*e);
@@ -175,7 +179,7 @@ std::unique_ptr<Helper> Spawn() {
     h->socket = sv[0];
     if (helper <= 0) return nullptr;  // closes the socket
     h->pid = helper;
-    h->pidfd = ::pidfd_open(helper, 0);
+    h->pidfd = PidfdOpen(helper);
     ::fcntl(h->socket, F_SETFL, ::fcntl(h->socket, F_GETFL) | O_NONBLOCK);
     return h;
 }
@@ -338,7 +342,8 @@ Outcome Await(Helper& h, const std::string& path) {
         while (!out.done) {
             Received r = Receive(h.socket);
             if (r.state == Received::Nothing) return;
-            if (r.state == Received::Closed) return fault("読み込み中に異常が起きました");
+            if (r.state == Received::Closed)
+                return fault(h.greeted ? "読み込み中に異常が起きました" : "画像を読み込むプログラムを起動できません");
             if (r.header.kind == kHello && !h.greeted && r.header.pid == h.pid) {
                 h.greeted = true;
                 h.baselineKb = ResidentKb(h.pid);

@@ -105,7 +105,7 @@ TEST_F(PictureHelperTest, EveryKindComesBackAsPixelsOrTheLoadersOwnError) {
         {"a.jpg", {20, 10}, Qt::red, Qt::blue},
         // Metafiles come drawn at their proportions, at least 1024 wide.
         {"r.wmf", {1024, 512}, Qt::red, Qt::red},
-        {"b.EMF", {1024, 512}, Qt::blue, Qt::blue},
+        {"b.EMF", {1024, 509}, Qt::blue, Qt::blue},  // its frame is 199 x 99
     };
     for (const auto& g : good) {
         SCOPED_TRACE(g.name);
@@ -140,15 +140,17 @@ TEST_F(PictureHelperTest, EveryKindComesBackAsPixelsOrTheLoadersOwnError) {
 }
 
 TEST_F(PictureHelperTest, BombsAreRefusedWithinTheBudgetWhileTheWindowAnswers) {
-    WriteProgressiveJpeg(P("small.jpg"), 64, 64, 1);
+    WriteProgressiveJpeg(P("small.jpg"), 64, 64, 0);
     Write(P("huge-progressive.jpg"), WithDeclaredSize(Read(P("small.jpg")), 65500, 65500));
     Write(P("wide-progressive.jpg"), WithDeclaredSize(Read(P("small.jpg")), 30000, 20000));
     WriteProgressiveJpeg(P("many-scans.jpg"), 1024, 768, 6);
     Write(P("bitmap-bomb.wmf"), BitmapBombWmf());
     ASSERT_LT(Read(P("huge-progressive.jpg")).size(), 8000u);
     ASSERT_LT(Read(P("bitmap-bomb.wmf")).size(), 2000u);
-    // An ordinary progressive file (128 scans) still shows.
-    WriteProgressiveJpeg(P("ordinary.jpg"), 300, 200, 1);
+    // An ordinary progressive file still shows, and so does one of 64 scans.
+    WriteProgressiveJpeg(P("ordinary.jpg"), 300, 200, -1);
+    WriteProgressiveJpeg(P("64-scans.jpg"), 300, 200, 0);
+    EXPECT_EQ(ErrorOf(P("64-scans.jpg")), "");
     EXPECT_EQ(ErrorOf(P("ordinary.jpg")), "");
 
     const long ourPeakBefore = StatusKb(getpid(), "VmHWM:");
@@ -211,6 +213,9 @@ TEST_F(PictureHelperTest, AHelperThatCrashesHangsOrIsKilledCostsOnePicture) {
     platform::PictureHelperTuning().deadlineMs = 700;
     const std::string good = Jpeg("good.jpg", Qt::red);
     ASSERT_EQ(ErrorOf(good), "");  // a helper is up
+    // Long enough to decode that the signal lands while the helper is at it.
+    WriteFlatJpeg(P("slow.jpg"), 6000, 4000);
+    const std::string slow = P("slow.jpg");
     const struct {
         const char* what;
         int signal;
@@ -229,9 +234,9 @@ TEST_F(PictureHelperTest, AHelperThatCrashesHangsOrIsKilledCostsOnePicture) {
         };
         QElapsedTimer clock;
         clock.start();
-        const std::string error = ErrorOf(good);
+        const std::string error = ErrorOf(slow);
         EXPECT_NE(error.find(f.reason), std::string::npos) << error;
-        EXPECT_NE(error.find(good), std::string::npos) << error;
+        EXPECT_NE(error.find(slow), std::string::npos) << error;
         EXPECT_LT(clock.elapsed(), 3000);
         platform::PictureHelperTuning().onRequestSent = nullptr;
         // The faulty helper is gone (a stopped one too), and the next picture shows.

@@ -78,7 +78,8 @@ inline void WriteFlatJpeg(const std::string& path, int width, int height) {
 
 // A progressive JPEG of noise (so that every scan carries data), greyscale, with
 // `refinements` + 1 passes over each of the 63 AC coefficients and over DC: 64 x (that)
-// scans in all. One refinement makes an ordinary file of 128 scans; six make 448.
+// scans in all; six refinements make 448. With -1, libjpeg's own script of six scans, as
+// encoders write them.
 inline void WriteProgressiveJpeg(const std::string& path, int width, int height, int refinements) {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -99,8 +100,12 @@ inline void WriteProgressiveJpeg(const std::string& path, int width, int height,
         scans.push_back({1, {0, 0, 0, 0}, 0, 0, ah, al});
         for (int k = 1; k < 64; ++k) scans.push_back({1, {0, 0, 0, 0}, k, k, ah, al});
     }
-    c.scan_info = scans.data();
-    c.num_scans = static_cast<int>(scans.size());
+    if (refinements < 0) {
+        jpeg_simple_progression(&c);
+    } else {
+        c.scan_info = scans.data();
+        c.num_scans = static_cast<int>(scans.size());
+    }
     jpeg_start_compress(&c, TRUE);
     std::vector<JSAMPLE> row(static_cast<size_t>(width));
     unsigned seed = 12345;
