@@ -432,7 +432,9 @@ public:
         fd_ = ::memfd_create(kHelperName, MFD_CLOEXEC | MFD_ALLOW_SEALING);
         if (fd_ < 0) return nullptr;
         if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) return nullptr;
-        void* address = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        // Populated at once: one call instead of a page fault for every 4 KB the decoder
+        // writes, which on a virtual machine costs more than the decoding.
+        void* address = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_, 0);
         if (address == MAP_FAILED) return nullptr;
         address_ = static_cast<uchar*>(address);
         length_ = length;

@@ -5,9 +5,12 @@
 #include <QImage>
 #include <QPainter>
 #include <QPrinter>
+#include <QTimer>
+#include <csignal>
 
 #include "Fixtures.h"
 #include "platform/Guard.h"
+#include "platform/PictureHelper.h"
 #include "platform/Pictures.h"
 #include "platform/QtPrinting.h"
 #include "player/Playback.h"
@@ -274,6 +277,40 @@ TEST_F(ActivationTest, ViewerPrintsToAPdfFile) {
     const std::string pdf = ReadFile(dir + "/out.pdf");
     EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
     EXPECT_GT(pdf.size(), 1000u);
+}
+
+// The picture is decoded in the helper while the window answers. A click on another entry
+// meanwhile wins: the earlier picture, or its error, arrives too late to show.
+TEST_F(ActivationTest, AClickDuringAPictureLoadWinsOverTheEarlierPicture) {
+    form->show();
+    const std::string red = MakeBmp("red.bmp", Qt::red);
+    const std::string blue = MakeBmp("blue.bmp", Qt::blue, {8, 4});
+    const std::string broken = Touch("broken.bmp", "BMnot really");
+    for (const std::string& first : {red, broken}) {
+        SCOPED_TRACE(first);
+        bool clicked = false;
+        // The first picture's helper waits until the second click has been served.
+        platform::PictureHelperTuning().onRequestSent = [&](pid_t helper) {
+            if (clicked) return;
+            clicked = true;
+            ::kill(helper, SIGSTOP);
+            QTimer::singleShot(0, [&, helper] {
+                Activate(blue);
+                ::kill(helper, SIGCONT);
+            });
+        };
+        EXPECT_NO_THROW(Activate(first));
+        platform::PictureHelperTuning().onRequestSent = nullptr;
+        for (int i = 0; i < 100 && Form6->Image1->Picture().Size() != QSize(8, 4); ++i)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(8, 4));
+        EXPECT_EQ(form->Image1->pixmap().toImage().pixelColor(10, 10), QColor(Qt::blue));
+        EXPECT_TRUE(form->Image1->isVisible());
+        MakeBmp("green.bmp", Qt::green);
+        Activate(Path("green.bmp"));  // back to a known picture for the next round
+        EXPECT_EQ(form->Image1->pixmap().toImage().pixelColor(10, 10), QColor(Qt::green));
+    }
+    EXPECT_TRUE(boxes->TextsOf(platform::BoxKind::Error).empty());
 }
 
 }  // namespace
