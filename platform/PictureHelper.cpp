@@ -311,7 +311,7 @@ struct Outcome {
     std::string error;
 };
 
-Outcome Await(Helper& h, const std::string& path) {
+Outcome Await(Helper& h, const std::string& path, const std::function<bool()>& wanted) {
     Outcome out;
     QEventLoop loop;
     auto finish = [&](bool healthy, QImage image, std::string error) {
@@ -333,6 +333,8 @@ Outcome Await(Helper& h, const std::string& path) {
     // address space, and a limit it sets itself is only as good as the helper.
     QTimer memory;
     QObject::connect(&memory, &QTimer::timeout, [&] {
+        // A picture nobody waits for any more holds no helper (nor its memory).
+        if (wanted && !wanted()) return fault("読み込みが中断されました");
         if (h.greeted && (ResidentKb(h.pid) - h.baselineKb) * 1024ll > static_cast<long long>(kResidentAllowance))
             fault("画像が大きすぎます");
     });
@@ -491,7 +493,7 @@ void LimitCpuForOnePicture() {
 
 }  // namespace
 
-Picture LoadPictureContained(const std::string& path) {
+Picture LoadPictureContained(const std::string& path, const std::function<bool()>& wanted) {
     if (path.size() > kMaxText) throw EInvalidGraphic(UnreadablePictureText(path, "名前が長すぎます"));
     std::unique_ptr<Helper> h = TakeHelper();
     // An idle helper may have died since its last picture: one more try with a new one.
@@ -501,7 +503,7 @@ Picture LoadPictureContained(const std::string& path) {
     {
         ScopedBusy busy(h.get());
         if (Settings().onRequestSent) Settings().onRequestSent(h->pid);
-        out = Await(*h, path);
+        out = Await(*h, path, wanted);
     }
     if (out.helperHealthy)
         ReturnHelper(std::move(h));

@@ -18,7 +18,9 @@ namespace platform {
 // picture loaded from one of them uses a helper of its own. A helper that dies, outgrows
 // the memory budget or takes longer than the deadline is killed and replaced, and this
 // picture raises EInvalidGraphic like any unreadable file.
-Picture LoadPictureContained(const std::string& path);
+// `wanted`, when given, is asked while the helper works; once it says no, the helper is
+// stopped at once and the picture raises EInvalidGraphic.
+Picture LoadPictureContained(const std::string& path, const std::function<bool()>& wanted = nullptr);
 
 // Starts a helper ahead of the first picture, so that the first click does not wait for one.
 void PreparePictureHelper();

@@ -39,7 +39,8 @@ std::optional<platform::Picture> LoadWhileAnswering(TForm1* form, const std::str
     const unsigned mine = ++activationCount;
     QPointer<TForm1> alive(form);
     try {
-        platform::Picture picture = platform::LoadPictureContained(path);
+        // Given up as soon as another activation begins: its picture is the one to show.
+        platform::Picture picture = platform::LoadPictureContained(path, [&] { return alive && mine == activationCount; });
         if (!alive || mine != activationCount) return std::nullopt;
         return picture;
     } catch (const EInvalidGraphic&) {

@@ -5,7 +5,9 @@
 #include <QImage>
 #include <QPainter>
 #include <QPrinter>
+#include <QElapsedTimer>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 
 #include "Fixtures.h"
@@ -289,18 +291,27 @@ TEST_F(ActivationTest, AClickDuringAPictureLoadWinsOverTheEarlierPicture) {
     for (const std::string& first : {red, broken}) {
         SCOPED_TRACE(first);
         bool clicked = false;
-        // The first picture's helper waits until the second click has been served.
+        // The first picture's helper stands still: only the second click can end its wait.
         platform::PictureHelperTuning().onRequestSent = [&](pid_t helper) {
             if (clicked) return;
             clicked = true;
             ::kill(helper, SIGSTOP);
-            QTimer::singleShot(0, [&, helper] {
-                Activate(blue);
-                ::kill(helper, SIGCONT);
-            });
+            QTimer::singleShot(0, [&] { Activate(blue); });
         };
+        pid_t superseded = -1;
+        platform::PictureHelperTuning().onRequestSent = [&, hook = platform::PictureHelperTuning().onRequestSent](pid_t helper) {
+            if (superseded < 0) superseded = helper;
+            hook(helper);
+        };
+        QElapsedTimer clock;
+        clock.start();
         EXPECT_NO_THROW(Activate(first));
+        // Given up at the second click, not at the helper's deadline.
+        EXPECT_LT(clock.elapsed(), platform::PictureHelperTuning().deadlineMs - 1000);
         platform::PictureHelperTuning().onRequestSent = nullptr;
+        // The earlier picture's helper was stopped, not left to finish work nobody wants.
+        const std::vector<pid_t> helpers = platform::PictureHelperPids();
+        EXPECT_EQ(std::count(helpers.begin(), helpers.end(), superseded), 0);
         for (int i = 0; i < 100 && Form6->Image1->Picture().Size() != QSize(8, 4); ++i)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(8, 4));
