@@ -417,7 +417,12 @@ QImage PictureToPixels(const Picture& picture) {
 QImage DecodePicturePixels(const std::string& path, const PixelStore& store) {
     // JPEG pixels go straight where they are wanted; no copy is made.
     if (UpperExtension(path) == ".JPG") return DecodeJpeg(path, store);
-    return PictureToPixels(LoadPicture(path));
+    const Picture picture = LoadPicture(path);
+    // A bitmap of few colours grows fourfold in the 32-bit layout.
+    const QSize size = picture.Size();
+    if (!picture.IsVector() && static_cast<unsigned long long>(size.width()) * static_cast<unsigned long long>(size.height()) * 4 > kMaxPictureBytes)
+        Fail(path, "画像が大きすぎます");
+    return PictureToPixels(picture);
 }
 
 }  // namespace platform

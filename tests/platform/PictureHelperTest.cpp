@@ -145,6 +145,8 @@ TEST_F(PictureHelperTest, BombsAreRefusedWithinTheBudgetWhileTheWindowAnswers) {
     Write(P("wide-progressive.jpg"), WithDeclaredSize(Read(P("small.jpg")), 30000, 20000));
     WriteProgressiveJpeg(P("many-scans.jpg"), 1024, 768, 6);
     Write(P("bitmap-bomb.wmf"), BitmapBombWmf());
+    // 288 MB of pixels in 32 bits from a few dozen bytes: past the readers' allocation limit.
+    Write(P("few-colours.bmp"), TwoColourRleBmp(9000, 8000));
     ASSERT_LT(Read(P("huge-progressive.jpg")).size(), 8000u);
     ASSERT_LT(Read(P("bitmap-bomb.wmf")).size(), 2000u);
     // An ordinary progressive file still shows, and so does one of 64 scans.
@@ -162,6 +164,7 @@ TEST_F(PictureHelperTest, BombsAreRefusedWithinTheBudgetWhileTheWindowAnswers) {
         {"wide-progressive.jpg", "画像が大きすぎます"},
         {"many-scans.jpg", "スキャンが多すぎます"},
         {"bitmap-bomb.wmf", ""},
+        {"few-colours.bmp", "ビットマップとして読めません"},
     };
     for (const auto& b : bombs) {
         SCOPED_TRACE(b.name);

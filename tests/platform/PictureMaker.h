@@ -162,4 +162,14 @@ inline std::string BitmapBombWmf() {
     return placeable + Le16(sum) + header + records;
 }
 
+// A run-length coded bitmap of two colours, `width` x `height`, of a few dozen bytes.
+inline std::string TwoColourRleBmp(int width, int height) {
+    const std::string bits = std::string("\x00\x01", 2);  // the end of the bitmap at once
+    const long offset = 14 + 40 + 8;
+    const std::string info = Le32(40) + Le32(width) + Le32(height) + Le16(1) + Le16(8) + Le32(1 /* BI_RLE8 */) +
+                             Le32(static_cast<long>(bits.size())) + Le32(0) + Le32(0) + Le32(2) + Le32(0);
+    return "BM" + Le32(offset + static_cast<long>(bits.size())) + Le32(0) + Le32(offset) + info + Le32(0x00FF0000) +
+           Le32(0x000000FF) + bits;
+}
+
 }  // namespace picturemaker
