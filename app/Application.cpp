@@ -18,6 +18,7 @@
 #include "platform/Files.h"
 #include "platform/Guard.h"
 #include "platform/InstanceLock.h"
+#include "platform/PictureHelper.h"
 #include "platform/Services.h"
 
 namespace {
@@ -140,6 +141,8 @@ int RunTessaly(int argc, char** argv) {
         std::fflush(stdout);
     }
     Form1->show();
+    // The picture helper starts beside the window, ready for the first picture.
+    platform::PreparePictureHelper();
 
     if (!shots.isEmpty()) {
         QTimer::singleShot(300, [shots] {

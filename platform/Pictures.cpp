@@ -1,11 +1,15 @@
 #include "platform/Pictures.h"
 
+#include <QBuffer>
 #include <QImageReader>
 #include <QPainter>
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <sys/stat.h>
 
 extern "C" {
@@ -21,7 +25,7 @@ namespace platform {
 namespace {
 
 [[noreturn]] void Fail(const std::string& path, const std::string& reason) {
-    throw EInvalidGraphic("画像ファイルを読み込めません。\n" + path + "\n" + reason);
+    throw EInvalidGraphic(UnreadablePictureText(path, reason));
 }
 
 std::string UpperExtension(const std::string& path) {
@@ -34,8 +38,10 @@ std::string UpperExtension(const std::string& path) {
     return ext;
 }
 
-// The most memory one decoded picture may take, as much as Qt's own image readers allow.
+// The most memory the pixels of one decoded picture may take, as much as Qt's own image
+// readers allow. The decoder's own buffers come on top, within kPictureBudgetBytes.
 constexpr unsigned long long kMaxPictureBytes = 256ull * 1024 * 1024;
+static_assert(kMaxPictureBytes < kPictureBudgetBytes);
 
 // Opens a plain file for reading. A FIFO would block the GUI until some writer came, and a
 // device such as /dev/zero would be read until memory ran out.
@@ -75,6 +81,38 @@ struct JpegErrors {
     char message[JMSG_LENGTH_MAX];
 };
 
+// Progressive files are decoded scan by scan; a real one has about ten. Hundreds of tiny scans
+// cost the whole image's work each, with nothing more to see.
+constexpr int kMaxJpegScans = 100;
+// Past this much processor time the decode ends: a picture that takes longer holds the user
+// up for nothing. (Processor time, so that a busy machine does not refuse a good picture.)
+constexpr std::int64_t kMaxJpegNanoseconds = 2'000'000'000;
+
+struct JpegProgress {
+    jpeg_progress_mgr pub;
+    std::int64_t deadline;
+};
+
+std::int64_t CpuNanoseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+void JpegFailWith(j_common_ptr cinfo, const char* text) {
+    auto* e = reinterpret_cast<JpegErrors*>(cinfo->err);
+    std::snprintf(e->message, sizeof e->message, "%s", text);
+    std::longjmp(e->jump, 1);
+}
+
+// Called by libjpeg between row groups and after each input scan.
+void JpegProgressCheck(j_common_ptr cinfo) {
+    auto* progress = reinterpret_cast<JpegProgress*>(cinfo->progress);
+    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > kMaxJpegScans) JpegFailWith(cinfo, "スキャンが多すぎます");
+    if (CpuNanoseconds() > progress->deadline) JpegFailWith(cinfo, "読み込みに時間がかかりすぎます");
+}
+
 void JpegErrorExit(j_common_ptr cinfo) {
     auto* e = reinterpret_cast<JpegErrors*>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, e->message);
@@ -105,9 +143,12 @@ void CmykRow(const JSAMPLE* in, QRgb* out, JDIMENSION width, bool inverted) {
 }
 
 // Plain C-style decode: nothing with a destructor lives across the setjmp.
-bool DecodeJpegFile(FILE* file, QImage** result, char* message) {
+bool DecodeJpegFile(FILE* file, const PixelStore* store, QImage** result, char* message) {
     jpeg_decompress_struct cinfo;
     JpegErrors errors;
+    JpegProgress progress{};
+    progress.pub.progress_monitor = JpegProgressCheck;
+    progress.deadline = CpuNanoseconds() + kMaxJpegNanoseconds;
     QImage* volatile image = nullptr;
     JSAMPLE* volatile cmykRow = nullptr;
     cinfo.err = jpeg_std_error(&errors.pub);
@@ -121,6 +162,7 @@ bool DecodeJpegFile(FILE* file, QImage** result, char* message) {
         return false;
     }
     jpeg_create_decompress(&cinfo);
+    cinfo.progress = &progress.pub;
     jpeg_stdio_src(&cinfo, file);
     jpeg_read_header(&cinfo, TRUE);
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
@@ -138,20 +180,43 @@ bool DecodeJpegFile(FILE* file, QImage** result, char* message) {
     // the largest reduction that fits; no screen shows more than that anyway.
     jpeg_calc_output_dimensions(&cinfo);
     while (static_cast<unsigned long long>(cinfo.output_width) * cinfo.output_height * 4 > kMaxPictureBytes) {
-        if (cinfo.scale_denom >= 8) {
-            std::snprintf(errors.message, sizeof errors.message, "%s", "画像が大きすぎます");
-            std::longjmp(errors.jump, 1);
-        }
+        if (cinfo.scale_denom >= 8) JpegFailWith(reinterpret_cast<j_common_ptr>(&cinfo), "画像が大きすぎます");
         cinfo.scale_denom *= 2;
         jpeg_calc_output_dimensions(&cinfo);
     }
-    jpeg_start_decompress(&cinfo);
-    image = new QImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
-                       cmyk ? QImage::Format_RGB32 : QImage::Format_RGB888);
-    if (image->isNull()) {
-        std::snprintf(errors.message, sizeof errors.message, "%s", "out of memory");
-        std::longjmp(errors.jump, 1);
+    // libjpeg's own buffers share the budget with the pixels. A progressive file keeps the
+    // coefficients of the whole image at full size (a few kilobytes can declare gigabytes);
+    // past the rest of the budget libjpeg stops with its "backing store" error instead of
+    // allocating.
+    const unsigned long long pixels = static_cast<unsigned long long>(cinfo.output_width) * cinfo.output_height * 4;
+    cinfo.mem->max_memory_to_use = static_cast<long>(kPictureBudgetBytes - pixels);
+    if (jpeg_has_multiple_scans(&cinfo)) {
+        unsigned long long coefficients = 0;
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            const jpeg_component_info& comp = cinfo.comp_info[c];
+            const unsigned long long blocksWide = (cinfo.image_width * static_cast<unsigned long long>(comp.h_samp_factor) +
+                                                   8ull * cinfo.max_h_samp_factor - 1) / (8ull * cinfo.max_h_samp_factor);
+            const unsigned long long blocksHigh = (cinfo.image_height * static_cast<unsigned long long>(comp.v_samp_factor) +
+                                                   8ull * cinfo.max_v_samp_factor - 1) / (8ull * cinfo.max_v_samp_factor);
+            coefficients += blocksWide * blocksHigh * sizeof(JBLOCK);
+        }
+        // Said before anything is allocated, in the words the user understands.
+        if (coefficients > kPictureBudgetBytes - pixels) JpegFailWith(reinterpret_cast<j_common_ptr>(&cinfo), "画像が大きすぎます");
     }
+    jpeg_start_decompress(&cinfo);
+    {
+        const int width = static_cast<int>(cinfo.output_width), height = static_cast<int>(cinfo.output_height);
+        const QImage::Format format = cmyk ? QImage::Format_RGB32 : QImage::Format_RGB888;
+        if (store && *store) {
+            // Rows padded to 32 bits, as QImage lays them out itself.
+            const qsizetype bytesPerLine = ((static_cast<qsizetype>(width) * (cmyk ? 4 : 3)) + 3) & ~qsizetype(3);
+            uchar* memory = (*store)(width, height, format, bytesPerLine);
+            image = memory ? new QImage(memory, width, height, bytesPerLine, format) : new QImage();
+        } else {
+            image = new QImage(width, height, format);
+        }
+    }
+    if (image->isNull()) JpegFailWith(reinterpret_cast<j_common_ptr>(&cinfo), "out of memory");
     if (cmyk) cmykRow = new JSAMPLE[static_cast<size_t>(cinfo.output_width) * 4];
     const bool inverted = cinfo.saw_Adobe_marker;
     while (cinfo.output_scanline < cinfo.output_height) {
@@ -187,13 +252,21 @@ Picture LoadMetafile(const std::string& path, bool enhanced) {
 
 Picture LoadWithQt(const std::string& path, const char* format) {
     QByteArray bytes = ReadAll(path);
+    QBuffer buffer(&bytes);
+    QImageReader reader(&buffer, format);
+    // Set here rather than trusted to the process-wide default, which any code may change.
+    reader.setAllocationLimit(static_cast<int>(kMaxPictureBytes / (1024 * 1024)));
     QImage image;
-    if (!image.loadFromData(bytes, format))
+    if (!reader.read(&image) || image.isNull())
         Fail(path, std::string(format[0] == 'b' ? "ビットマップ" : "アイコン") + "として読めません");
     return Picture::FromImage(std::move(image));
 }
 
 }  // namespace
+
+std::string UnreadablePictureText(const std::string& path, const std::string& reason) {
+    return "画像ファイルを読み込めません。\n" + path + "\n" + reason;
+}
 
 Picture Picture::FromImage(QImage image) {
     Picture p;
@@ -229,11 +302,11 @@ QImage Picture::Scaled(QSize size) const {
     return out;
 }
 
-QImage DecodeJpeg(const std::string& path) {
+QImage DecodeJpeg(const std::string& path, const PixelStore& store) {
     FILE* f = OpenPictureFile(path);
     QImage* image = nullptr;
     char message[JMSG_LENGTH_MAX] = {};
-    const bool ok = DecodeJpegFile(f, &image, message);
+    const bool ok = DecodeJpegFile(f, &store, &image, message);
     std::fclose(f);
     if (!ok) Fail(path, std::string("JPEG: ") + message);
     QImage out = std::move(*image);
@@ -249,6 +322,39 @@ Picture LoadPicture(const std::string& path) {
     if (ext == ".WMF") return LoadMetafile(path, false);
     if (ext == ".EMF") return LoadMetafile(path, true);
     Fail(path, "画像の種類が分かりません");
+}
+
+QImage PictureToPixels(const Picture& picture) {
+    if (picture.IsNull()) return QImage();
+    if (!picture.IsVector()) {
+        const QImage& image = picture.Image();
+        switch (image.format()) {
+            case QImage::Format_RGB888:
+            case QImage::Format_RGB32:
+            case QImage::Format_ARGB32:
+            case QImage::Format_ARGB32_Premultiplied: return image;
+            default: return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        }
+    }
+    constexpr int kMinSide = 1024, kMaxSide = 4096;
+    QSize size = picture.Size();
+    if (size.width() <= 0 || size.height() <= 0) size = QSize(kMinSide, kMinSide);
+    const int longer = std::max(size.width(), size.height());
+    const int side = std::clamp(longer, kMinSide, kMaxSide);
+    size = QSize(std::max(1, static_cast<int>(static_cast<long long>(size.width()) * side / longer)),
+                 std::max(1, static_cast<int>(static_cast<long long>(size.height()) * side / longer)));
+    return picture.Scaled(size);
+}
+
+QImage DecodePicturePixels(const std::string& path, const PixelStore& store) {
+    // JPEG pixels go straight where they are wanted; no copy is made.
+    if (UpperExtension(path) == ".JPG") return DecodeJpeg(path, store);
+    const Picture picture = LoadPicture(path);
+    // A bitmap of few colours grows fourfold in the 32-bit layout.
+    const QSize size = picture.Size();
+    if (!picture.IsVector() && static_cast<unsigned long long>(size.width()) * static_cast<unsigned long long>(size.height()) * 4 > kMaxPictureBytes)
+        Fail(path, "画像が大きすぎます");
+    return PictureToPixels(picture);
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QRect>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,13 @@ public:
 namespace platform {
 
 class Metafile;
+
+// The memory one picture may take while it is decoded: its pixels and the decoder's own
+// buffers. Past it a picture is shown reduced or refused.
+constexpr unsigned long long kPictureBudgetBytes = 512ull * 1024 * 1024;
+
+// The text of the unreadable-picture box: the file and why it could not be shown.
+std::string UnreadablePictureText(const std::string& path, const std::string& reason);
 
 // A loaded picture: pixels, or a metafile that is drawn afresh at any size. Copies share
 // the decoded data.
@@ -48,9 +56,24 @@ private:
 // Failures raise EInvalidGraphic with a text for the user.
 Picture LoadPicture(const std::string& path);
 
+// Where decoded pixels may go: memory for `height` rows of `bytesPerLine` bytes that
+// outlives the returned image, or null when there is none.
+using PixelStore = std::function<uchar*(int width, int height, QImage::Format format, qsizetype bytesPerLine)>;
+
 // libjpeg decompression with 24-bit colour, full scale, colour output, best-quality DCT,
 // no progressive display and no smoothing. CMYK files are converted. Damaged or truncated
 // data raises EInvalidGraphic instead of showing a half-grey picture.
-QImage DecodeJpeg(const std::string& path);
+// With a store, the pixels are decoded into its memory.
+QImage DecodeJpeg(const std::string& path, const PixelStore& store = nullptr);
+
+// A picture as plain pixels, as the picture helper hands it over: bitmaps keep their pixels
+// (in a 24- or 32-bit layout), a metafile is drawn at its own proportions, enlarged to at
+// least 1024 pixels on its longer side (the viewer stretches it to its window) and at most
+// 4096.
+QImage PictureToPixels(const Picture& picture);
+
+// LoadPicture, then PictureToPixels: what the picture helper does with each file.
+// JPEG pixels go into the store's memory when one is given.
+QImage DecodePicturePixels(const std::string& path, const PixelStore& store = nullptr);
 
 }  // namespace platform

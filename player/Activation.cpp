@@ -1,10 +1,13 @@
 // Item activation: what a click on an entry of the check list does.
 #include <QCheckBox>
 #include <QPixmap>
+#include <QPointer>
+#include <optional>
 
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "platform/Files.h"
+#include "platform/PictureHelper.h"
 #include "platform/Pictures.h"
 #include "platform/Services.h"
 #include "player/Playback.h"
@@ -26,6 +29,27 @@ private:
     int& depth_;
 };
 
+// Counts activations, so that a picture that arrives after a later click has shown
+// something else is dropped instead of covering it.
+unsigned activationCount = 0;
+
+// The picture, decoded in the helper while the window goes on answering. Empty when the
+// window went away or another activation began meanwhile.
+std::optional<platform::Picture> LoadWhileAnswering(TForm1* form, const std::string& path) {
+    const unsigned mine = ++activationCount;
+    QPointer<TForm1> alive(form);
+    try {
+        // Given up as soon as another activation begins: its picture is the one to show.
+        platform::Picture picture = platform::LoadPictureContained(path, [&] { return alive && mine == activationCount; });
+        if (!alive || mine != activationCount) return std::nullopt;
+        return picture;
+    } catch (const EInvalidGraphic&) {
+        // Only the picture the user still waits for gets its error box.
+        if (!alive || mine != activationCount) return std::nullopt;
+        throw;
+    }
+}
+
 void ShowInViewer(const platform::Picture& picture) {
     if (!Form6) return;
     Form6->Image1->SetPicture(picture);
@@ -46,6 +70,7 @@ void TForm1::CheckListBox1Click() {
         CheckListBox1->SetItemIndex(next);
         path = CheckListBox1->Text(next);
     }
+    ++activationCount;
     Image1->hide();
     Label9->hide();
     MediaPlayer1->hide();
@@ -75,17 +100,19 @@ void TForm1::CheckListBox1Click() {
         }
         case player::LaunchKind::Jpeg: {
             // Decoded once: the thumbnail and the viewer share the pixels.
-            const platform::Picture picture = platform::LoadPicture(path);
-            Image1->setPixmap(QPixmap::fromImage(picture.Scaled(Image1->size())));
-            ShowInViewer(picture);
+            const std::optional<platform::Picture> picture = LoadWhileAnswering(this, path);
+            if (!picture) return;
+            Image1->setPixmap(QPixmap::fromImage(picture->Scaled(Image1->size())));
+            ShowInViewer(*picture);
             Image1->show();
             return;
         }
         case player::LaunchKind::Picture: {
             Image1->show();
-            const platform::Picture picture = platform::LoadPicture(path);
-            Image1->setPixmap(QPixmap::fromImage(picture.Scaled(Image1->size())));
-            ShowInViewer(picture);
+            const std::optional<platform::Picture> picture = LoadWhileAnswering(this, path);
+            if (!picture) return;
+            Image1->setPixmap(QPixmap::fromImage(picture->Scaled(Image1->size())));
+            ShowInViewer(*picture);
             return;
         }
         case player::LaunchKind::ConfirmedProgram:

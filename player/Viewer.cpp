@@ -1,17 +1,20 @@
 // The thumbnail's double-click: the picture in the viewer window, centred and on top.
+#include <QPointer>
 #include <cmath>
 
 #include "app/Forms.h"
 #include "app/TForm1.h"
-#include "platform/Pictures.h"
+#include "platform/PictureHelper.h"
 #include "platform/Services.h"
 #include "platform/Topmost.h"
 #include "player/TForm6.h"
 
 void TForm1::Image1DblClick() {
     const std::string path = CheckListBox1->Text(CheckListBox1->ItemIndex());
-    const platform::Picture picture = platform::LoadPicture(path);
-    if (!Form6) return;
+    QPointer<TForm1> alive(this);
+    // Decoded in the helper; the windows answer meanwhile, and may be gone afterwards.
+    const platform::Picture picture = platform::LoadPictureContained(path);
+    if (!alive || !Form6) return;
     Form6->Image1->SetPicture(picture);
     const QSize screen = platform::Current().desktop->ScreenSize();
     const QSize outer = Form6->OuterSize();

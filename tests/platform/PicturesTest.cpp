@@ -20,6 +20,7 @@ extern "C" {
 #include "FileSizeLimit.h"
 #include "FifoWatchdog.h"
 #include "MediaMaker.h"
+#include "PictureMaker.h"
 #include "platform/Pictures.h"
 #include "platform/ProgramStart.h"
 #include "platform/QtPrinting.h"
@@ -54,43 +55,9 @@ protected:
     QTemporaryDir tmp_;
 };
 
-std::string Le16(int v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
-std::string Le32(long v) { return Le16(static_cast<int>(v & 0xFFFF)) + Le16(static_cast<int>((v >> 16) & 0xFFFF)); }
-
-// A placeable Windows metafile: one filled rectangle over the whole picture.
-std::string RedWmf() {
-    std::string records;
-    auto rec = [&records](int function, std::initializer_list<int> params) {
-        records += Le32(3 + static_cast<long>(params.size())) + Le16(function);
-        for (int p : params) records += Le16(p);
-    };
-    rec(0x020B, {0, 0});        // window origin
-    rec(0x020C, {100, 200});    // window extent: 200 x 100
-    records += Le32(7) + Le16(0x02FC) + Le16(0) + Le32(0x000000FF) + Le16(0);  // solid red brush
-    rec(0x012D, {0});           // select it
-    rec(0x041B, {100, 200, 0, 0});  // rectangle
-    rec(0x0000, {});            // end
-    const long words = 9 + static_cast<long>(records.size()) / 2;
-    std::string header = Le16(1) + Le16(9) + Le16(0x0300) + Le32(words) + Le16(1) + Le32(7) + Le16(0);
-    std::string placeable = Le32(0x9AC6CDD7L) + Le16(0) + Le16(0) + Le16(0) + Le16(200) + Le16(100) + Le16(96) + Le32(0);
-    int sum = 0;
-    for (size_t i = 0; i < 20; i += 2) sum ^= static_cast<unsigned char>(placeable[i]) | static_cast<unsigned char>(placeable[i + 1]) << 8;
-    return placeable + Le16(sum) + header + records;
-}
-
-// An enhanced metafile with one blue rectangle.
-std::string BlueEmf() {
-    std::string body;
-    body += Le32(39) + Le32(24) + Le32(1) + Le32(0) + Le32(0x00FF0000) + Le32(0);  // brush 1: solid blue
-    body += Le32(37) + Le32(12) + Le32(1);                                           // select it
-    body += Le32(43) + Le32(24) + Le32(0) + Le32(0) + Le32(199) + Le32(99);          // rectangle
-    body += Le32(14) + Le32(20) + Le32(0) + Le32(16) + Le32(20);                     // end
-    const long total = 88 + static_cast<long>(body.size());
-    std::string h = Le32(1) + Le32(88) + Le32(0) + Le32(0) + Le32(199) + Le32(99) + Le32(0) + Le32(0) + Le32(5292) +
-                    Le32(2619) + Le32(0x464D4520) + Le32(0x10000) + Le32(total) + Le32(5) + Le16(2) + Le16(0) + Le32(0) +
-                    Le32(0) + Le32(0) + Le32(1024) + Le32(768) + Le32(271) + Le32(203);
-    return h + body;
-}
+using picturemaker::BlueEmf;
+using picturemaker::RedWmf;
+using picturemaker::WriteFlatJpeg;
 
 TEST_F(PicturesTest, JpegDecodesInColourAndDamageIsAnErrorNotAGreyPicture) {
     ASSERT_TRUE(TwoColours(64, 48).save(QString::fromStdString(P("a.jpg")), "JPG", 95));
@@ -127,29 +94,6 @@ TEST_F(PicturesTest, JpegDecodesInColourAndDamageIsAnErrorNotAGreyPicture) {
             EXPECT_NE(std::string(e.what()).find(name), std::string::npos);
         }
     }
-}
-
-// A one-colour greyscale JPEG of any size: a few kilobytes on disk.
-void WriteFlatJpeg(const std::string& path, int width, int height) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    jpeg_stdio_dest(&c, f);
-    c.image_width = static_cast<JDIMENSION>(width);
-    c.image_height = static_cast<JDIMENSION>(height);
-    c.input_components = 1;
-    c.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<JSAMPLE> row(static_cast<size_t>(width), 200);
-    JSAMPROW r = row.data();
-    while (c.next_scanline < c.image_height) jpeg_write_scanlines(&c, &r, 1);
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::fclose(f);
 }
 
 TEST_F(PicturesTest, HugeJpegsAreReducedOrRefusedAndOddNamesLoad) {

@@ -5,9 +5,14 @@
 #include <QImage>
 #include <QPainter>
 #include <QPrinter>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
+#include <csignal>
 
 #include "Fixtures.h"
 #include "platform/Guard.h"
+#include "platform/PictureHelper.h"
 #include "platform/Pictures.h"
 #include "platform/QtPrinting.h"
 #include "player/Playback.h"
@@ -274,6 +279,49 @@ TEST_F(ActivationTest, ViewerPrintsToAPdfFile) {
     const std::string pdf = ReadFile(dir + "/out.pdf");
     EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
     EXPECT_GT(pdf.size(), 1000u);
+}
+
+// The picture is decoded in the helper while the window answers. A click on another entry
+// meanwhile wins: the earlier picture, or its error, arrives too late to show.
+TEST_F(ActivationTest, AClickDuringAPictureLoadWinsOverTheEarlierPicture) {
+    form->show();
+    const std::string red = MakeBmp("red.bmp", Qt::red);
+    const std::string blue = MakeBmp("blue.bmp", Qt::blue, {8, 4});
+    const std::string broken = Touch("broken.bmp", "BMnot really");
+    for (const std::string& first : {red, broken}) {
+        SCOPED_TRACE(first);
+        bool clicked = false;
+        // The first picture's helper stands still: only the second click can end its wait.
+        platform::PictureHelperTuning().onRequestSent = [&](pid_t helper) {
+            if (clicked) return;
+            clicked = true;
+            ::kill(helper, SIGSTOP);
+            QTimer::singleShot(0, [&] { Activate(blue); });
+        };
+        pid_t superseded = -1;
+        platform::PictureHelperTuning().onRequestSent = [&, hook = platform::PictureHelperTuning().onRequestSent](pid_t helper) {
+            if (superseded < 0) superseded = helper;
+            hook(helper);
+        };
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_NO_THROW(Activate(first));
+        // Given up at the second click, not at the helper's deadline.
+        EXPECT_LT(clock.elapsed(), platform::PictureHelperTuning().deadlineMs - 1000);
+        platform::PictureHelperTuning().onRequestSent = nullptr;
+        // The earlier picture's helper was stopped, not left to finish work nobody wants.
+        const std::vector<pid_t> helpers = platform::PictureHelperPids();
+        EXPECT_EQ(std::count(helpers.begin(), helpers.end(), superseded), 0);
+        for (int i = 0; i < 100 && Form6->Image1->Picture().Size() != QSize(8, 4); ++i)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(8, 4));
+        EXPECT_EQ(form->Image1->pixmap().toImage().pixelColor(10, 10), QColor(Qt::blue));
+        EXPECT_TRUE(form->Image1->isVisible());
+        MakeBmp("green.bmp", Qt::green);
+        Activate(Path("green.bmp"));  // back to a known picture for the next round
+        EXPECT_EQ(form->Image1->pixmap().toImage().pixelColor(10, 10), QColor(Qt::green));
+    }
+    EXPECT_TRUE(boxes->TextsOf(platform::BoxKind::Error).empty());
 }
 
 }  // namespace

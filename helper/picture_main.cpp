@@ -1,0 +1,72 @@
+// The picture helper: decodes the pictures the program shows, one at a time, under limits
+// of memory and processor time, and hands back their pixels. Started by the program with a
+// socket as descriptor 3; ends when the program closes it or goes away.
+#include <poll.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "platform/Fonts.h"
+#include "platform/PictureHelper.h"
+
+namespace {
+
+constexpr int kSocket = 3;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+unsigned long long AddressSpaceBytes() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmSize:", 0) == 0) return std::strtoull(line.c_str() + 7, nullptr, 10) * 1024;
+    return 0;
+}
+
+// What the helper has mapped once it is ready, plus one picture's budget and some room for
+// the decoders' own bookkeeping: an allocation past it fails instead of taking the machine.
+// (The sanitizers reserve terabytes of address space; the program watches those builds'
+// resident memory instead.)
+void LimitMemory() {
+    if (kSanitized) return;
+    const unsigned long long now = AddressSpaceBytes();
+    if (now == 0) return;
+    rlimit as{};
+    ::getrlimit(RLIMIT_AS, &as);
+    const rlim_t wanted = static_cast<rlim_t>(now + platform::kPictureBudgetBytes + 256ull * 1024 * 1024);
+    if (as.rlim_max != RLIM_INFINITY && as.rlim_max < wanted) return;
+    as.rlim_cur = wanted;
+    ::setrlimit(RLIMIT_AS, &as);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The program gone, the helper goes too, even in the middle of a picture.
+    std::thread([] {
+        pollfd p{kSocket, 0, 0};
+        for (;;) {
+            if (::poll(&p, 1, -1) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) ::_exit(0);
+        }
+    }).detach();
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication app(argc, argv);
+    platform::InstallFontSubstitutes();
+    LimitMemory();
+    return platform::ServePictures(kSocket);
+}
