@@ -34,7 +34,7 @@ TEST(QtTranslations, JapaneseLocaleGetsJapaneseDialogsAndOthersKeepEnglish) {
     QTemporaryDir empty;
     ASSERT_TRUE(empty.isValid());
     EXPECT_EQ(InstallQtTranslations(QLocale(QLocale::Japanese, QLocale::Japan), empty.path()), nullptr);
-    EXPECT_EQ(InstallQtTranslations(QLocale(QLocale::Klingon), QtTranslationsFolder()), nullptr);
+    EXPECT_EQ(InstallQtTranslations(QLocale(QLocale::Swahili, QLocale::Kenya), QtTranslationsFolder()), nullptr);
     for (const Case& t : texts) EXPECT_EQ(Tr(t.context, t.english), QString::fromUtf8(t.english)) << t.english;
 }
 

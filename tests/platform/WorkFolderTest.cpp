@@ -88,7 +88,7 @@ TEST_F(WorkFolder, AMenuFolderThatCannotBeMadeIsReportedAndNothingMoves) {
         try {
             platform::SettleWorkFolder(*registry, StartPlace::Menu);
             ADD_FAILURE() << "no error";
-        } catch (const platform::EInOutError& e) {
+        } catch (const EInOutError& e) {
             EXPECT_EQ(std::string(e.what()), "I/O エラー (3)");
         }
         EXPECT_EQ(platform::GetCurrentDir(), dir);
@@ -98,9 +98,9 @@ TEST_F(WorkFolder, AMenuFolderThatCannotBeMadeIsReportedAndNothingMoves) {
 TEST_F(WorkFolder, AGoneRegisteredFolderIsReportedAndTheMenuStillAvoidsTheHomeFolder) {
     registry->WriteString("Run", "_KDR_", platform::AutostartValue(dir + "/moved"));
     ScopedEnv xdg("XDG_DATA_HOME", dir + "/data");
-    EXPECT_THROW(platform::SettleWorkFolder(*registry, StartPlace::Here), platform::EInOutError);
+    EXPECT_THROW(platform::SettleWorkFolder(*registry, StartPlace::Here), EInOutError);
     EXPECT_EQ(platform::GetCurrentDir(), dir);
-    EXPECT_THROW(platform::SettleWorkFolder(*registry, StartPlace::Menu), platform::EInOutError);
+    EXPECT_THROW(platform::SettleWorkFolder(*registry, StartPlace::Menu), EInOutError);
     EXPECT_EQ(platform::GetCurrentDir(), dir + "/data/tessaly");
 }
 
