@@ -32,7 +32,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             line.fromMenu = true;
         } else if (Is(arg, "-platform") && i + 1 < argc && argv[i + 1]) {
             line.platformGiven = true;
-            ++i;
+            line.platform = argv[++i];
         } else if (Is(arg, "-display") && i + 1 < argc && argv[i + 1]) {
             line.displayGiven = true;
             line.display = argv[++i];
@@ -85,7 +85,7 @@ std::string HelpText(const std::string& messagesLocale) {
 std::string VersionText() { return "Tessaly " TESSALY_VERSION "\n"; }
 
 bool NeedsXDisplay(const CommandLine& line, const char* qpaPlatform, const char* waylandDisplay) {
-    if (line.platformGiven) return false;
+    if (line.platformGiven) return line.platform == "xcb";
     if (qpaPlatform && *qpaPlatform) return std::strcmp(qpaPlatform, "xcb") == 0;
     return !(waylandDisplay && *waylandDisplay);
 }

@@ -9,6 +9,7 @@ struct CommandLine {
     bool fromMenu = false;
     // Qt's own -platform and -display options, which decide where the windows go.
     bool platformGiven = false;
+    std::string platform;
     bool displayGiven = false;
     std::string display;
 };
@@ -22,8 +23,9 @@ std::string HelpText(const std::string& messagesLocale);
 std::string MessagesLocale();
 std::string VersionText();
 
-// True when Qt would open an X display: no -platform, QT_QPA_PLATFORM unset or "xcb", and no
-// Wayland display to go to. Only then can the program tell beforehand that no display is there.
+// True when Qt would open an X display: -platform xcb; or no -platform, QT_QPA_PLATFORM unset
+// or "xcb", and no Wayland display to go to. Only then can the program tell beforehand that
+// no display is there.
 bool NeedsXDisplay(const CommandLine& line, const char* qpaPlatform, const char* waylandDisplay);
 // The display Qt would open: -display, else $DISPLAY (may be empty).
 std::string DisplayName(const CommandLine& line, const char* displayEnv);

@@ -74,7 +74,8 @@ TEST(CommandLineParse, WhetherAnXDisplayIsNeeded) {
         {{}, "offscreen", nullptr, false},
         {{}, "wayland", nullptr, false},
         {{}, nullptr, "wayland-0", false},
-        {{"-platform", "xcb"}, nullptr, nullptr, false},
+        {{"-platform", "xcb"}, "offscreen", "wayland-0", true},
+        {{"-platform", "offscreen"}, "xcb", nullptr, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.qpa ? c.qpa : "(unset)") + " / " + (c.wayland ? c.wayland : "(unset)"));
@@ -163,6 +164,9 @@ TEST_F(ProgramRun, WithoutADisplayOneLineAndExitCodeOne) {
         {{QStringLiteral("ignored.mp3")}, {}, "tessaly: cannot open display (DISPLAY is not set)\n"},
         {{}, {{QStringLiteral("DISPLAY"), QStringLiteral(":64999")}}, "tessaly: cannot open display \":64999\"\n"},
         {{}, {{QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb")}}, "tessaly: cannot open display (DISPLAY is not set)\n"},
+        {{QStringLiteral("-platform"), QStringLiteral("xcb")},
+         {{QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")}},
+         "tessaly: cannot open display (DISPLAY is not set)\n"},
         {{QStringLiteral("-display"), QStringLiteral(":64998")},
          {{QStringLiteral("DISPLAY"), QStringLiteral(":64999")}},
          "tessaly: cannot open display \":64998\"\n"},
