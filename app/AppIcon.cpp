@@ -40,7 +40,9 @@ void Magnifier(QPainter& p, QPointF centre, qreal radius, qreal ring, const QCol
     p.drawEllipse(centre, radius, radius);
 }
 
-void DrawApp(QPainter& p) {
+}  // namespace
+
+void DrawAppIcon(QPainter& p) {
     QLinearGradient bg(0, 0, 100, 100);
     bg.setColorAt(0, QColor(0x3a, 0x4f, 0xc8));
     bg.setColorAt(1, QColor(0x17, 0xa5, 0x9a));
@@ -65,6 +67,8 @@ void DrawApp(QPainter& p) {
 
     Magnifier(p, QPointF(60, 54), 17, 7, QColor(0xff, 0xc8, 0x3d), QColor(0x1c, 0x24, 0x3a));
 }
+
+namespace {
 
 void DrawHelp(QPainter& p) {
     QLinearGradient bg(0, 0, 0, 100);
@@ -118,7 +122,7 @@ void DrawQuickSearch(QPainter& p) {
 
 }  // namespace
 
-QIcon AppIcon() { return IconOf(DrawApp); }
+QIcon AppIcon() { return IconOf(DrawAppIcon); }
 QIcon HelpIcon() { return IconOf(DrawHelp); }
 QPixmap SearchGlyph() { return Render(32, DrawSearch); }
 QPixmap QuickSearchGlyph() { return Render(32, DrawQuickSearch); }

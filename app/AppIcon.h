@@ -3,8 +3,12 @@
 #include <QIcon>
 #include <QPixmap>
 
+class QPainter;
+
 // Main window and application icon: a magnifier over a musical note on a rounded square.
 QIcon AppIcon();
+// The drawing behind it, in a 100 x 100 box; the installed icon files are made from it too.
+void DrawAppIcon(QPainter& p);
 // Help window icon: a question mark in a round badge.
 QIcon HelpIcon();
 // Toolbar pictures, 32 x 32 with a transparent background.

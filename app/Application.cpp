@@ -1,16 +1,21 @@
 #include "app/Application.h"
 
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QTranslator>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <unistd.h>
 
 #include "app/AppIcon.h"
+#include "app/CommandLine.h"
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "app/TForm3.h"
@@ -20,6 +25,8 @@
 #include "platform/InstanceLock.h"
 #include "platform/PictureHelper.h"
 #include "platform/Services.h"
+#include "platform/WorkFolder.h"
+#include "platform/XDisplay.h"
 
 namespace {
 
@@ -107,7 +114,35 @@ void BringToFront() {
 
 }  // namespace
 
+QString QtTranslationsFolder() { return QLibraryInfo::path(QLibraryInfo::TranslationsPath); }
+
+QTranslator* InstallQtTranslations(const QLocale& locale, const QString& folder) {
+    auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
+    // "qt" is the catalogue that gathers Qt's modules (qtbase: dialogs, edit menus).
+    if (!translator->load(locale, QStringLiteral("qt"), QStringLiteral("_"), folder)) return nullptr;
+    if (!QCoreApplication::installTranslator(translator.get())) return nullptr;
+    return translator.release();
+}
+
 int RunTessaly(int argc, char** argv) {
+    const CommandLine line = ParseCommandLine(argc, argv);
+    if (line.action == CommandLine::Action::Help) {
+        std::fputs(HelpText(MessagesLocale()).c_str(), stdout);
+        return 0;
+    }
+    if (line.action == CommandLine::Action::Version) {
+        std::fputs(VersionText().c_str(), stdout);
+        return 0;
+    }
+    // Qt would abort with a message of its own; say it in one line and fail plainly.
+    if (NeedsXDisplay(line, std::getenv("QT_QPA_PLATFORM"), std::getenv("WAYLAND_DISPLAY"))) {
+        const std::string display = DisplayName(line, std::getenv("DISPLAY"));
+        if (!platform::CanOpenXDisplay(display)) {
+            std::fprintf(stderr, "%s\n", CannotOpenDisplayLine(display).c_str());
+            return 1;
+        }
+    }
+    platform::SetStartPlace(line.fromMenu ? platform::StartPlace::Menu : platform::StartPlace::Here);
     // Past a file-size limit a write then fails and is reported like a full disk, instead
     // of the signal ending the program with its list, playback and downloads.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -116,6 +151,7 @@ int RunTessaly(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Tessaly"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tessaly"));
     QApplication::setWindowIcon(AppIcon());
+    InstallQtTranslations(QLocale(), QtTranslationsFolder());
     platform::InstallFontSubstitutes();
     platform::InstallSystemServices(QCoreApplication::applicationFilePath().toStdString());
 

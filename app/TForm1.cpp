@@ -14,6 +14,7 @@
 #include "platform/Fonts.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
+#include "platform/WorkFolder.h"
 
 TForm1* Form1 = nullptr;
 
@@ -244,13 +245,11 @@ void TForm1::SetOuterHeight(int height) {
 }
 
 void TForm1::FormCreate() {
-    // Steps 1-2: move into the folder the autostart registration recorded. A failure is
-    // reported, and the window is set up all the same so that it stays usable.
+    // Move into the working folder: the one the autostart registration recorded, or the data
+    // folder when started from the menu. A failure is reported, and the window is set up all
+    // the same so that it stays usable.
     try {
-        std::string value = platform::Current().registry->ReadString("Run", "_KDR_", "xx");
-        if (value != "xx") {
-            platform::SetCurrentDir(platform::AutostartFolder(value));
-        }
+        platform::SettleWorkFolder(*platform::Current().registry, platform::CurrentStartPlace());
     } catch (...) {
         platform::ShowCurrentException();
     }

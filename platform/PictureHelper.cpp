@@ -31,6 +31,9 @@ extern char** environ;
 #ifndef TESSALY_LIBEXEC_DIR
 #define TESSALY_LIBEXEC_DIR "/usr/local/libexec/tessaly"
 #endif
+#ifndef TESSALY_LIBEXEC_FROM_BIN
+#define TESSALY_LIBEXEC_FROM_BIN "../libexec/tessaly"
+#endif
 
 namespace platform {
 
@@ -86,6 +89,11 @@ std::string HelperProgram() {
     if (QCoreApplication::instance()) {
         const std::string beside = QCoreApplication::applicationDirPath().toStdString() + "/" + kHelperName;
         if (IsExecutable(beside)) return beside;
+        // A package may be installed under another prefix than the build was configured
+        // for: the helper's folder is then found from the program's own.
+        const std::string relative = QCoreApplication::applicationDirPath().toStdString() + "/" +
+                                     TESSALY_LIBEXEC_FROM_BIN + "/" + kHelperName;
+        if (IsExecutable(relative)) return relative;
     }
     const std::string installed = std::string(TESSALY_LIBEXEC_DIR) + "/" + kHelperName;
     return IsExecutable(installed) ? installed : std::string();

@@ -49,17 +49,41 @@ std::string Key(const std::string& section, const std::string& name) {
     throw Exception("値 '" + name + "' のデータを設定できませんでした");
 }
 
-// Desktop-entry Exec quoting: arguments in double quotes, with ", `, $ and \ escaped.
-std::string QuoteExec(const std::string& s) {
-    std::string out = "\"";
+}  // namespace
+
+std::string DesktopEntryString(const std::string& s) {
+    std::string out;
     for (char c : s) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
-        out += c;
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            default: out += c;
+        }
     }
-    return out + "\"";
+    // A leading space would be taken for the space around "=".
+    if (!out.empty() && out[0] == ' ') out.replace(0, 1, "\\s");
+    return out;
 }
 
-}  // namespace
+std::string DesktopExecArgument(const std::string& arg) {
+    // Inside double quotes ", `, $ and \ take a backslash; the value is then escaped as any
+    // string value (so a backslash ends up doubled twice), and "%" is doubled so that it is
+    // not read as a field code.
+    std::string quoted = "\"";
+    for (char c : arg) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    quoted += '"';
+    std::string out;
+    for (char c : DesktopEntryString(quoted)) {
+        out += c;
+        if (c == '%') out += '%';
+    }
+    return out;
+}
 
 std::string AutostartValue(const std::string& folder) { return "\"" + JoinPath(folder, "kdr.exe") + "\""; }
 
@@ -127,8 +151,9 @@ void FileRegistry::WriteAutostart(const std::string& runValue) const {
     out << "[Desktop Entry]\n"
         << "Type=Application\n"
         << "Name=Tessaly\n"
-        << "Exec=" << QuoteExec(program_) << "\n"
-        << "Path=" << folder << "\n"
+        << "Icon=tessaly\n"
+        << "Exec=" << DesktopExecArgument(program_) << "\n"
+        << "Path=" << DesktopEntryString(folder) << "\n"
         << "X-GNOME-Autostart-enabled=true\n";
     out.flush();
     if (!out) WriteFailed("_KDR_");

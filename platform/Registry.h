@@ -13,6 +13,12 @@ std::string AutostartValue(const std::string& folder);
 // nine. The value is not checked; one of ten characters or fewer gives an empty folder.
 std::string AutostartFolder(const std::string& value);
 
+// A value as a desktop entry stores a string: backslash, line breaks and tabs escaped.
+std::string DesktopEntryString(const std::string& s);
+// One argument of a desktop entry's Exec line, quoted and escaped so that launchers pass it
+// on byte for byte.
+std::string DesktopExecArgument(const std::string& arg);
+
 class RegistryStore {
 public:
     virtual ~RegistryStore() = default;

@@ -13,9 +13,11 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav timgm6mb-soundfont
   libjpeg62-turbo-dev libjpeg-turbo-progs fonts-urw-base35
-  gstreamer1.0-x gstreamer1.0-alsa libqt6printsupport6 sox ffmpeg
+  gstreamer1.0-x gstreamer1.0-alsa qt6-svg-dev libqt6printsupport6 sox ffmpeg
   pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio
   at-spi2-core dbus dbus-daemon python3-pyatspi
+  desktop-file-utils appstream man-db groff-base fontconfig dpkg-dev file qt6-translations-l10n
+  qt6-qpa-plugins libglib2.0-bin
 )
 missing=()
 for p in "${packages[@]}"; do
