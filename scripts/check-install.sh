@@ -12,7 +12,7 @@ bad() { echo "FAIL: $*" >&2; fail=1; }
 DESTDIR=$root cmake --install "$build" --prefix /usr >"$tmp/install.log" || { cat "$tmp/install.log" >&2; exit 1; }
 
 share=$root/usr/share
-for f in usr/bin/tessaly usr/share/applications/tessaly.desktop \
+for f in usr/bin/tessaly usr/libexec/tessaly/tessaly-picture usr/share/applications/tessaly.desktop \
          usr/share/metainfo/jp.tessaly.tessaly.metainfo.xml \
          usr/share/icons/hicolor/scalable/apps/tessaly.svg \
          usr/share/man/man1/tessaly.1 usr/share/man/ja/man1/tessaly.1 \
