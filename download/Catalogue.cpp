@@ -95,18 +95,28 @@ void CatalogueReader::PassCrs() {
 }
 
 bool CatalogueReader::Feed(const char* data, std::size_t size) {
-    // Every run of CRs right before an LF, and an LF alone, becomes one CR LF; other CRs stay
-    // as they are. The text reader then splits the lines.
+    // Every run of CRs right before an LF becomes one CR LF, and so does an LF alone in a file
+    // whose lines end in LF alone; other CRs stay as they are. The text reader then splits
+    // the lines.
     out_.clear();
     for (std::size_t i = 0; i < size; ++i) {
         const char c = data[i];
         if (c == '\r') {
+            seenEnd_ = true;
             ++crs_;
             continue;
         }
         if (c == '\n') {
+            // The first line end tells how the lines end. In a file of CR LF lines an LF alone
+            // stays inside its line, as in any text file of the program.
+            if (!seenEnd_) lfEnds_ = crs_ == 0;
+            seenEnd_ = true;
+            if (crs_ > 0 || lfEnds_) {
+                out_ += "\r\n";
+            } else {
+                out_ += '\n';
+            }
             crs_ = 0;
-            out_ += "\r\n";
             continue;
         }
         if (crs_ > 0) {

@@ -40,8 +40,9 @@ Catalogue ParseCatalogue(const std::vector<std::string>& lines, int capacity);
 inline constexpr long long kCatalogueLimit = 4 * 1024 * 1024;
 
 // Catalogue text fed in pieces of any size. Lines end as in any text file of the program, and
-// also where a server's text-mode transfer changed the line ends: CR CR LF and LF alone end a
-// line like CR LF, so the catalogue lists the same songs however it travelled. Lines past the
+// also where a server's text-mode transfer changed the line ends: CR CR LF ends a line like
+// CR LF, and so does LF alone in a file whose first line ends so; the catalogue lists the same
+// songs however it travelled. Lines past the
 // table's room are only counted, so text of countless lines costs no memory.
 class CatalogueReader {
 public:
@@ -60,6 +61,8 @@ private:
     std::vector<std::string> lines_;
     long long beyond_ = 0;
     std::size_t crs_ = 0;  // CRs not yet passed on: they may belong to a CR CR LF
+    bool seenEnd_ = false;  // a CR or LF has been seen
+    bool lfEnds_ = false;   // the first line ended in LF alone: so do all
     platform::TextLineSplitter splitter_;
     std::string out_;
 };

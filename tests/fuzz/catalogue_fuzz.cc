@@ -1,5 +1,5 @@
 // Fuzzes the catalogue reader: any bytes, fed whole or in pieces, give one and the same
-// catalogue of at most the table's songs, with no line end left inside a field; and the same
+// catalogue of at most the table's songs, with no CR left inside a field; and the same
 // lines sent with CR LF, CR CR LF or LF alone give the same songs.
 #include <cstddef>
 #include <cstdint>
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const download::Catalogue whole = download::ParseCatalogueText(text, capacity);
     if (whole.songs.size() > static_cast<std::size_t>(capacity)) __builtin_trap();
     for (const auto& s : whole.songs)
-        if (s.file.find_first_of("\r\n") != std::string::npos) __builtin_trap();
+        if (s.file.find('\r') != std::string::npos) __builtin_trap();
 
     // Pieces whose sizes come from the data itself.
     download::CatalogueReader pieces(capacity);
