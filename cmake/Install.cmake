@@ -4,8 +4,6 @@ include(GNUInstallDirs)
 
 # The icon files are drawn by the same code as the window icon, at build time.
 add_executable(make_icons ${CMAKE_SOURCE_DIR}/data/make_icons.cpp)
-# The scalable icon is written with Qt's SVG generator.
-find_package(Qt6 REQUIRED COMPONENTS Svg)
 target_link_libraries(make_icons PRIVATE tessaly_core Qt6::Svg)
 set(TESSALY_ICON_SIZES 16 22 24 32 48 64 128 256)
 set(icon_dir ${CMAKE_BINARY_DIR}/icons)
