@@ -105,7 +105,7 @@ TEST_F(PictureHelperTest, EveryKindComesBackAsPixelsOrTheLoadersOwnError) {
         {"a.jpg", {20, 10}, Qt::red, Qt::blue},
         // Metafiles come drawn at their proportions, at least 1024 wide.
         {"r.wmf", {1024, 512}, Qt::red, Qt::red},
-        {"b.EMF", {1024, 509}, Qt::blue, Qt::blue},  // its frame is 199 x 99
+        {"b.EMF", {1024, 506}, Qt::blue, Qt::blue},  // the metafile player reads it as 200 x 99
     };
     for (const auto& g : good) {
         SCOPED_TRACE(g.name);
