@@ -303,7 +303,7 @@ QImage PixelsFrom(const Message& h, int fd) {
     if (seals < 0 || (seals & (F_SEAL_SHRINK | F_SEAL_WRITE)) != (F_SEAL_SHRINK | F_SEAL_WRITE)) return QImage();
     struct stat st {};
     if (::fstat(fd, &st) != 0 || static_cast<unsigned long long>(st.st_size) < length) return QImage();
-    void* address = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
+    void* address = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);  // one call, not a fault a page
     if (address == MAP_FAILED) return QImage();
     auto* mapping = new Mapping{address, length};
     QImage image(static_cast<const uchar*>(address), h.width, h.height, static_cast<qsizetype>(h.bytesPerLine),
