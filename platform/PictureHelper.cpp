@@ -315,6 +315,7 @@ QImage PixelsFrom(const Message& h, int fd) {
 struct Outcome {
     bool done = false;
     bool helperHealthy = false;
+    bool closedAtOnce = false;  // the helper went away before it answered anything
     QImage image;
     std::string error;
 };
@@ -352,8 +353,10 @@ Outcome Await(Helper& h, const std::string& path, const std::function<bool()>& w
         while (!out.done) {
             Received r = Receive(h.socket);
             if (r.state == Received::Nothing) return;
-            if (r.state == Received::Closed)
+            if (r.state == Received::Closed) {
+                out.closedAtOnce = true;
                 return fault(h.greeted ? "読み込み中に異常が起きました" : "画像を読み込むプログラムを起動できません");
+            }
             if (r.header.kind == kHello && !h.greeted && r.header.pid == h.pid) {
                 h.greeted = true;
                 h.baselineKb = ResidentKb(h.pid);
@@ -503,6 +506,7 @@ void LimitCpuForOnePicture() {
 
 Picture LoadPictureContained(const std::string& path, const std::function<bool()>& wanted) {
     if (path.size() > kMaxText) throw EInvalidGraphic(UnreadablePictureText(path, "名前が長すぎます"));
+    const bool fromPool = !Idle().empty();
     std::unique_ptr<Helper> h = TakeHelper();
     // An idle helper may have died since its last picture: one more try with a new one.
     for (int attempt = 0; h && !SendRequest(*h, path) && attempt < 1; ++attempt) h = Spawn();
@@ -512,6 +516,19 @@ Picture LoadPictureContained(const std::string& path, const std::function<bool()
         ScopedBusy busy(h.get());
         if (Settings().onRequestSent) Settings().onRequestSent(h->pid);
         out = Await(*h, path, wanted);
+    }
+    // A waiting helper that was still dying took the request with it: that says nothing
+    // about this picture, so it gets one fresh helper before it is called unreadable.
+    if (fromPool && !out.helperHealthy && out.closedAtOnce) {
+        const std::string first = out.error;
+        h = Spawn();
+        if (h && SendRequest(*h, path)) {
+            ScopedBusy busy(h.get());
+            if (Settings().onRequestSent) Settings().onRequestSent(h->pid);
+            out = Await(*h, path, wanted);
+            // Gone again with this picture: the picture is what takes a helper down.
+            if (!out.helperHealthy && out.closedAtOnce) out.error = first;
+        }
     }
     if (out.helperHealthy)
         ReturnHelper(std::move(h));

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QStyle>
 #include <QStyleOptionViewItem>
+#include <QKeySequence>
 #include <QTest>
 
 #include "Fixtures.h"
@@ -123,7 +124,7 @@ TEST_F(CheckListClickTest, KeyboardSelectionActivatesAsAClickDoes) {
     };
     const char* names[] = {"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
     for (const Step& s : steps) {
-        SCOPED_TRACE(QTest::toString(s.key));
+        SCOPED_TRACE(QKeySequence(s.key).toString().toStdString());
         TakeOpened();
         QTest::keyClick(form->CheckListBox1, s.key);
         EXPECT_EQ(form->CheckListBox1->ItemIndex(), s.selected);
