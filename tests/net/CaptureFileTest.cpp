@@ -149,6 +149,10 @@ TEST_F(CaptureFile, TargetsThatAreNoPlainFile) {
             }
             if (fd >= 0) ::close(fd);
         });
+        // A FIFO nobody has opened yet is refused as having no reader; this one has a reader
+        // from the start, whenever the reader's thread gets to its own open.
+        const int present = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(present, 0);
         auto server = Sender(payload, {payload.size()});
         auto sock = ConnectTo(server.Port(), kLimit);
         try {
@@ -156,6 +160,7 @@ TEST_F(CaptureFile, TargetsThatAreNoPlainFile) {
         } catch (const std::exception& e) {
             ADD_FAILURE() << e.what();
         }
+        ::close(present);
         reader.join();
         EXPECT_EQ(read.size(), payload.size());
         EXPECT_TRUE(read == payload);
