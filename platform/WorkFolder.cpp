@@ -41,7 +41,7 @@ void SetStartPlace(StartPlace place) { g_startPlace = place; }
 StartPlace CurrentStartPlace() { return g_startPlace; }
 
 std::string MenuWorkFolder() {
-    // The base directory specification ignores relative values.
+    // A relative XDG_DATA_HOME is invalid and ignored, as the other XDG programs do.
     const char* data = std::getenv("XDG_DATA_HOME");
     std::string base = data && data[0] == '/' ? std::string(data) : HomeFolder() + "/.local/share";
     while (base.size() > 1 && base.back() == '/') base.pop_back();
