@@ -47,7 +47,8 @@ constexpr std::uint32_t kMagic = 0x43495054;  // "TPIC"
 enum Kind : std::uint32_t { kHello = 1, kPixels = 2, kFailure = 3, kLoad = 4 };
 
 // One message each way; on a packet socket it arrives whole or not at all. Text (a path, an
-// error text) follows the header; pixels come as a sealed memory file beside it.
+// error text) follows the header; pixels come as a sealed memory file beside it. A request
+// for a thumbnail gives its size in width and height; pixels decoded at a reduction say so.
 struct Message {
     std::uint32_t magic = kMagic;
     std::uint32_t kind = 0;
@@ -57,7 +58,7 @@ struct Message {
     std::int32_t format = 0;
     std::int64_t bytesPerLine = 0;
     std::uint32_t textLength = 0;
-    std::uint32_t reserved = 0;
+    std::uint32_t reduced = 0;
 };
 
 constexpr std::size_t kMaxText = 60000;
@@ -316,6 +317,7 @@ struct Outcome {
     bool done = false;
     bool helperHealthy = false;
     bool closedAtOnce = false;  // the helper went away before it answered anything
+    bool reduced = false;
     QImage image;
     std::string error;
 };
@@ -372,6 +374,7 @@ Outcome Await(Helper& h, const std::string& path, const std::function<bool()>& w
                 QImage image = PixelsFrom(r.header, r.fd);
                 ::close(r.fd);
                 if (image.isNull()) return fault("読み込み中に異常が起きました");
+                out.reduced = r.header.reduced != 0;
                 return finish(true, std::move(image), std::string());
             }
             if (r.fd >= 0) ::close(r.fd);
@@ -383,9 +386,11 @@ Outcome Await(Helper& h, const std::string& path, const std::function<bool()>& w
     return out;
 }
 
-bool SendRequest(Helper& h, const std::string& path) {
+bool SendRequest(Helper& h, const std::string& path, QSize atLeast) {
     Message m;
     m.kind = kLoad;
+    m.width = std::max(0, atLeast.width());
+    m.height = std::max(0, atLeast.height());
     m.textLength = static_cast<std::uint32_t>(path.size());
     std::string packet(reinterpret_cast<const char*>(&m), sizeof m);
     packet += path;
@@ -471,7 +476,7 @@ private:
     size_t length_ = 0;
 };
 
-bool SendPixels(int fd, const QImage& image, SharedPixels& shared, const std::string& path) {
+bool SendPixels(int fd, const QImage& image, bool reduced, SharedPixels& shared, const std::string& path) {
     const size_t length = static_cast<size_t>(image.sizeInBytes());
     if (!shared.Holds(image)) {
         // Decoded elsewhere (bitmaps, metafiles): one copy into the shared file.
@@ -485,6 +490,7 @@ bool SendPixels(int fd, const QImage& image, SharedPixels& shared, const std::st
     m.height = image.height();
     m.format = static_cast<std::int32_t>(image.format());
     m.bytesPerLine = image.bytesPerLine();
+    m.reduced = reduced ? 1 : 0;
     const int sealed = shared.Seal();
     if (sealed < 0) return SendFailure(fd, UnreadablePictureText(path, "画像が大きすぎます"));
     return SendAll(fd, m, std::string(), sealed);
@@ -504,12 +510,14 @@ void LimitCpuForOnePicture() {
 
 }  // namespace
 
-Picture LoadPictureContained(const std::string& path, const std::function<bool()>& wanted) {
+namespace {
+
+Outcome LoadContained(const std::string& path, QSize atLeast, const std::function<bool()>& wanted) {
     if (path.size() > kMaxText) throw EInvalidGraphic(UnreadablePictureText(path, "名前が長すぎます"));
     const bool fromPool = !Idle().empty();
     std::unique_ptr<Helper> h = TakeHelper();
     // An idle helper may have died since its last picture: one more try with a new one.
-    for (int attempt = 0; h && !SendRequest(*h, path) && attempt < 1; ++attempt) h = Spawn();
+    for (int attempt = 0; h && !SendRequest(*h, path, atLeast) && attempt < 1; ++attempt) h = Spawn();
     if (!h || h->socket < 0) throw EInvalidGraphic(UnreadablePictureText(path, "画像を読み込むプログラムを起動できません"));
     Outcome out;
     {
@@ -522,7 +530,7 @@ Picture LoadPictureContained(const std::string& path, const std::function<bool()
     if (fromPool && !out.helperHealthy && out.closedAtOnce) {
         const std::string first = out.error;
         h = Spawn();
-        if (h && SendRequest(*h, path)) {
+        if (h && SendRequest(*h, path, atLeast)) {
             ScopedBusy busy(h.get());
             if (Settings().onRequestSent) Settings().onRequestSent(h->pid);
             out = Await(*h, path, wanted);
@@ -536,7 +544,18 @@ Picture LoadPictureContained(const std::string& path, const std::function<bool()
         h.reset();
     if (Idle().empty()) PreparePictureHelper();
     if (out.image.isNull()) throw EInvalidGraphic(out.error);
-    return Picture::FromImage(std::move(out.image));
+    return out;
+}
+
+}  // namespace
+
+Picture LoadPictureContained(const std::string& path, const std::function<bool()>& wanted) {
+    return Picture::FromImage(LoadContained(path, QSize(), wanted).image);
+}
+
+Thumbnail LoadThumbnailContained(const std::string& path, QSize atLeast, const std::function<bool()>& wanted) {
+    Outcome out = LoadContained(path, atLeast.isValid() ? atLeast : QSize(), wanted);
+    return Thumbnail{Picture::FromImage(std::move(out.image)), !out.reduced};
 }
 
 void PreparePictureHelper() {
@@ -573,15 +592,20 @@ int ServePictures(int fd) {
         std::memcpy(&m, buffer.data(), sizeof m);
         if (m.magic != kMagic || m.kind != kLoad || m.textLength != static_cast<size_t>(n) - sizeof m) return 1;
         const std::string path(buffer.data() + sizeof m, m.textLength);
+        const QSize atLeast(m.width, m.height);
         LimitCpuForOnePicture();
         bool sent;
         SharedPixels shared;
         try {
-            const QImage image = DecodePicturePixels(path, [&shared](int, int height, QImage::Format, qsizetype bytesPerLine) {
-                return shared.Create(static_cast<size_t>(bytesPerLine) * static_cast<size_t>(height));
-            });
+            bool reduced = false;
+            const QImage image = DecodePicturePixels(
+                path,
+                [&shared](int, int height, QImage::Format, qsizetype bytesPerLine) {
+                    return shared.Create(static_cast<size_t>(bytesPerLine) * static_cast<size_t>(height));
+                },
+                atLeast, &reduced);
             sent = image.isNull() ? SendFailure(fd, UnreadablePictureText(path, "画像がありません"))
-                                  : SendPixels(fd, image, shared, path);
+                                  : SendPixels(fd, image, reduced, shared, path);
         } catch (const std::bad_alloc&) {
             sent = SendFailure(fd, UnreadablePictureText(path, "画像が大きすぎます"));
         } catch (const std::exception& e) {

@@ -22,6 +22,15 @@ namespace platform {
 // stopped at once and the picture raises EInvalidGraphic.
 Picture LoadPictureContained(const std::string& path, const std::function<bool()>& wanted = nullptr);
 
+// A picture for a thumbnail of `atLeast` pixels, loaded as LoadPictureContained loads it,
+// except that a JPEG much larger than the thumbnail comes reduced (see DecodeJpeg), in a
+// fraction of the time. `whole` says whether the picture came at its full size.
+struct Thumbnail {
+    Picture picture;
+    bool whole = true;
+};
+Thumbnail LoadThumbnailContained(const std::string& path, QSize atLeast, const std::function<bool()>& wanted = nullptr);
+
 // Starts a helper ahead of the first picture, so that the first click does not wait for one.
 void PreparePictureHelper();
 

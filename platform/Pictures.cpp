@@ -146,7 +146,8 @@ void CmykRow(const JSAMPLE* in, QRgb* out, JDIMENSION width, bool inverted) {
 }
 
 // Plain C-style decode: nothing with a destructor lives across the setjmp.
-bool DecodeJpegFile(FILE* file, const PixelStore* store, QImage** result, char* message) {
+bool DecodeJpegFile(FILE* file, const PixelStore* store, int atLeastWidth, int atLeastHeight, bool* reduced, QImage** result,
+                    char* message) {
     jpeg_decompress_struct cinfo;
     JpegErrors errors;
     JpegProgress progress{};
@@ -174,6 +175,13 @@ bool DecodeJpegFile(FILE* file, const PixelStore* store, QImage** result, char* 
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGB;
     cinfo.scale_num = 1;
     cinfo.scale_denom = 1;
+    // A thumbnail needs no more pixels than it shows: libjpeg leaves out the finer
+    // frequencies, and the costly part of the work with them.
+    if (atLeastWidth > 0 && atLeastHeight > 0)
+        while (cinfo.scale_denom < 8 && cinfo.image_width / (cinfo.scale_denom * 2) >= static_cast<JDIMENSION>(atLeastWidth) &&
+               cinfo.image_height / (cinfo.scale_denom * 2) >= static_cast<JDIMENSION>(atLeastHeight))
+            cinfo.scale_denom *= 2;
+    *reduced = cinfo.scale_denom > 1;
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = TRUE;
     cinfo.do_block_smoothing = FALSE;
@@ -305,11 +313,13 @@ QImage Picture::Scaled(QSize size) const {
     return out;
 }
 
-QImage DecodeJpeg(const std::string& path, const PixelStore& store) {
+QImage DecodeJpeg(const std::string& path, const PixelStore& store, QSize atLeast, bool* reduced) {
     FILE* f = OpenPictureFile(path);
     QImage* image = nullptr;
     char message[JMSG_LENGTH_MAX] = {};
-    const bool ok = DecodeJpegFile(f, &store, &image, message);
+    bool smaller = false;
+    const bool ok = DecodeJpegFile(f, &store, atLeast.width(), atLeast.height(), &smaller, &image, message);
+    if (reduced) *reduced = ok && smaller;
     std::fclose(f);
     if (!ok) Fail(path, std::string("JPEG: ") + message);
     QImage out = std::move(*image);
@@ -349,9 +359,10 @@ QImage PictureToPixels(const Picture& picture) {
     return picture.Scaled(size);
 }
 
-QImage DecodePicturePixels(const std::string& path, const PixelStore& store) {
+QImage DecodePicturePixels(const std::string& path, const PixelStore& store, QSize atLeast, bool* reduced) {
+    if (reduced) *reduced = false;
     // JPEG pixels go straight where they are wanted; no copy is made.
-    if (UpperExtension(path) == ".JPG") return DecodeJpeg(path, store);
+    if (UpperExtension(path) == ".JPG") return DecodeJpeg(path, store, atLeast, reduced);
     const Picture picture = LoadPicture(path);
     // A bitmap of few colours grows fourfold in the 32-bit layout.
     const QSize size = picture.Size();

@@ -64,7 +64,10 @@ using PixelStore = std::function<uchar*(int width, int height, QImage::Format fo
 // no progressive display and no smoothing. CMYK files are converted. Damaged or truncated
 // data raises EInvalidGraphic instead of showing a half-grey picture.
 // With a store, the pixels are decoded into its memory.
-QImage DecodeJpeg(const std::string& path, const PixelStore& store = nullptr);
+// With `atLeast`, for a thumbnail: a file at least twice as large on both sides is decoded
+// at the largest reduction (1/2, 1/4 or 1/8) that still covers it, which costs a fraction
+// of the whole picture; `reduced` then tells whether it was.
+QImage DecodeJpeg(const std::string& path, const PixelStore& store = nullptr, QSize atLeast = QSize(), bool* reduced = nullptr);
 
 // A picture as plain pixels, as the picture helper hands it over: bitmaps keep their pixels
 // (in a 24- or 32-bit layout), a metafile is drawn at its own proportions, enlarged to at
@@ -73,7 +76,9 @@ QImage DecodeJpeg(const std::string& path, const PixelStore& store = nullptr);
 QImage PictureToPixels(const Picture& picture);
 
 // LoadPicture, then PictureToPixels: what the picture helper does with each file.
-// JPEG pixels go into the store's memory when one is given.
-QImage DecodePicturePixels(const std::string& path, const PixelStore& store = nullptr);
+// JPEG pixels go into the store's memory when one is given, reduced as DecodeJpeg reduces
+// them for `atLeast`; the other kinds come whole.
+QImage DecodePicturePixels(const std::string& path, const PixelStore& store = nullptr, QSize atLeast = QSize(),
+                           bool* reduced = nullptr);
 
 }  // namespace platform

@@ -139,6 +139,30 @@ TEST_F(PictureHelperTest, EveryKindComesBackAsPixelsOrTheLoadersOwnError) {
     EXPECT_EQ(platform::PictureHelperPids().size(), 1u);
 }
 
+TEST_F(PictureHelperTest, AThumbnailComesReducedOnlyFromALargeJpeg) {
+    QImage photo(640, 480, QImage::Format_RGB32);
+    photo.fill(Qt::green);
+    ASSERT_TRUE(photo.save(QString::fromStdString(P("photo.jpg")), "JPG", 95));
+    ASSERT_TRUE(photo.save(QString::fromStdString(P("photo.bmp")), "BMP"));
+    const platform::Thumbnail jpeg = platform::LoadThumbnailContained(P("photo.jpg"), QSize(54, 48));
+    EXPECT_FALSE(jpeg.whole);
+    EXPECT_EQ(jpeg.picture.Size(), QSize(80, 60));
+    EXPECT_TRUE(Near(jpeg.picture.Image().pixelColor(40, 30), Qt::green));
+    // Other kinds have no cheaper way: they come whole.
+    const platform::Thumbnail bmp = platform::LoadThumbnailContained(P("photo.bmp"), QSize(54, 48));
+    EXPECT_TRUE(bmp.whole);
+    EXPECT_EQ(bmp.picture.Size(), QSize(640, 480));
+    // Without a size, or one the picture does not exceed twice, the JPEG comes whole.
+    EXPECT_TRUE(platform::LoadThumbnailContained(P("photo.jpg"), QSize()).whole);
+    const platform::Thumbnail big = platform::LoadThumbnailContained(P("photo.jpg"), QSize(400, 300));
+    EXPECT_TRUE(big.whole);
+    EXPECT_EQ(big.picture.Size(), QSize(640, 480));
+    // A cut file is the loader's error at a reduction as well.
+    const std::string all = Read(P("photo.jpg"));
+    Write(P("cut.jpg"), all.substr(0, all.size() / 2));
+    EXPECT_THROW(platform::LoadThumbnailContained(P("cut.jpg"), QSize(54, 48)), EInvalidGraphic);
+}
+
 TEST_F(PictureHelperTest, BombsAreRefusedWithinTheBudgetWhileTheWindowAnswers) {
     WriteProgressiveJpeg(P("small.jpg"), 64, 64, 0);
     Write(P("huge-progressive.jpg"), WithDeclaredSize(Read(P("small.jpg")), 65500, 65500));

@@ -96,6 +96,40 @@ TEST_F(PicturesTest, JpegDecodesInColourAndDamageIsAnErrorNotAGreyPicture) {
     }
 }
 
+TEST_F(PicturesTest, AJpegForAThumbnailComesAtTheLargestReductionThatStillCoversIt) {
+    ASSERT_TRUE(TwoColours(400, 300).save(QString::fromStdString(P("photo.jpg")), "JPG", 95));
+    WriteFlatJpeg(P("wide.jpg"), 9000, 8000);
+    const struct {
+        const char* name;
+        QSize atLeast, expected;
+        bool reduced;
+    } rows[] = {
+        {"photo.jpg", {54, 48}, {100, 75}, true},    // an eighth would be narrower than the box
+        {"photo.jpg", {100, 75}, {100, 75}, true},   // exactly covered
+        {"photo.jpg", {101, 75}, {200, 150}, true},  // a pixel more: half
+        {"photo.jpg", {10, 151}, {400, 300}, false}, // the shorter side decides
+        {"photo.jpg", {}, {400, 300}, false},        // no thumbnail: whole
+        {"wide.jpg", {10, 10}, {1125, 1000}, true},  // an eighth at most
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + " " + std::to_string(row.atLeast.width()) + "x" + std::to_string(row.atLeast.height()));
+        bool reduced = !row.reduced;
+        const QImage image = platform::DecodeJpeg(P(row.name), nullptr, row.atLeast, &reduced);
+        EXPECT_EQ(image.size(), row.expected);
+        EXPECT_EQ(reduced, row.reduced);
+        if (std::string(row.name) == "photo.jpg") {
+            EXPECT_TRUE(Near(image.pixelColor(2, image.height() / 2), Qt::red));
+            EXPECT_TRUE(Near(image.pixelColor(image.width() - 3, image.height() / 2), Qt::blue));
+        }
+    }
+    // Damage is found at a reduction too: a cut file is an error, not a half-grey thumbnail.
+    const std::string whole = Read(P("photo.jpg"));
+    Write(P("cut.jpg"), whole.substr(0, whole.size() / 2));
+    bool reduced = true;
+    EXPECT_THROW(platform::DecodeJpeg(P("cut.jpg"), nullptr, QSize(54, 48), &reduced), EInvalidGraphic);
+    EXPECT_FALSE(reduced);
+}
+
 TEST_F(PicturesTest, HugeJpegsAreReducedOrRefusedAndOddNamesLoad) {
     // 288 MB of pixels at full size: shown at half size rather than allocated whole.
     WriteFlatJpeg(P("wide.jpg"), 9000, 8000);

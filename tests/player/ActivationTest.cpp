@@ -197,6 +197,47 @@ TEST_F(ActivationTest, PictureShowsThumbnailWhileTheSongGoesOnAndViewerGetsIt) {
     EXPECT_TRUE(boxes->TextsOf(platform::BoxKind::Error)[0].contains(QString::fromStdString(broken)));
 }
 
+TEST_F(ActivationTest, APhotoShowsAReducedThumbnailAndAnOpenViewerGetsItWhole) {
+    form->show();
+    auto jpeg = [&](const std::string& name, QColor colour, QSize size) {
+        QImage img(size, QImage::Format_RGB32);
+        img.fill(colour);
+        EXPECT_TRUE(img.save(QString::fromStdString(Path(name)), "JPG", 95));
+        return Path(name);
+    };
+    auto near = [](QColor a, QColor b) {
+        return std::abs(a.red() - b.red()) <= 24 && std::abs(a.green() - b.green()) <= 24 && std::abs(a.blue() - b.blue()) <= 24;
+    };
+    Activate(MakeBmp("first.bmp", Qt::green));
+    ASSERT_EQ(Form6->Image1->Picture().Size(), QSize(40, 30));
+    // The viewer closed: the thumbnail from a reduced decode; the viewer keeps no other
+    // picture, and the double-click brings this one whole.
+    const std::string photo = jpeg("photo.jpg", Qt::red, {800, 600});
+    Activate(photo);
+    EXPECT_TRUE(form->Image1->isVisible());
+    EXPECT_TRUE(near(form->Image1->pixmap().toImage().pixelColor(10, 10), Qt::red));
+    EXPECT_TRUE(Form6->Image1->Picture().IsNull());
+    form->Image1DblClick();
+    EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(800, 600));
+    // The viewer open: the click brings the next photo whole into it.
+    const std::string next = jpeg("next.jpg", Qt::blue, {800, 600});
+    Activate(next);
+    EXPECT_TRUE(near(form->Image1->pixmap().toImage().pixelColor(10, 10), Qt::blue));
+    EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(800, 600));
+    EXPECT_TRUE(near(Form6->Image1->Picture().Image().pixelColor(400, 300), Qt::blue));
+    // A photo no larger than twice the thumbnail comes whole at once, also to a closed viewer.
+    Form6->hide();
+    Activate(jpeg("small.jpg", Qt::green, {64, 48}));
+    EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(64, 48));
+    // A damaged photo: the error, and the thumbnail and viewer as they were.
+    const std::string cut = Path("cut.jpg");
+    WriteFile(cut, ReadFile(photo).substr(0, ReadFile(photo).size() / 2));
+    EXPECT_THROW(Activate(cut), EInvalidGraphic);
+    EXPECT_TRUE(near(form->Image1->pixmap().toImage().pixelColor(10, 10), Qt::green));
+    EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(64, 48));
+    EXPECT_TRUE(boxes->shown.empty());
+}
+
 TEST_F(ActivationTest, DoubleClickShowsTheViewerCentredOnTopAndStretched) {
     desktop->screen = QSize(1001, 801);
     const std::string bmp = MakeBmp("blue.bmp", Qt::blue, {8, 4});
