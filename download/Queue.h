@@ -12,7 +12,8 @@
 
 namespace download {
 
-// Where the queue stands. The numbers are the values the ticks have always compared with.
+// Where the queue stands. Each keeps the number the window's DownloadState had before it was
+// named, so that traces and debuggers show the same figures.
 enum class Phase : int {
     Waiting = -1,  // a transfer is being started or is running: ticks leave it alone
     Aborted = 0,   // the transfer ended without its data (server refusal, cut, cancel): the run ends
