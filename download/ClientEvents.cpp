@@ -21,7 +21,9 @@ void ConnectClientEvents(TForm1& form) {
     client->OnError = [f](TBlockingSocket* s, std::uint16_t n, const std::string& m) {
         platform::Guarded([&] { f->FtpClient1Error(s, n, m); });
     };
-    client->OnFailure = [f](bool& handled, TCmdType t) { platform::Guarded([&] { f->FtpClient1Failure(handled, t); }); };
+    client->OnFailure = [f](bool& handled, TCmdType t) {
+        platform::Guarded([&] { f->FtpClient1Failure(handled, t); });
+    };
     client->OnSuccess = [f](TCmdType t) { platform::Guarded([&] { f->FtpClient1Success(t); }); };
     client->OnStatus = [f](TBlockingSocket* s, const std::string& text) {
         platform::Guarded([&] { f->FtpClient1Status(s, text); });
