@@ -20,6 +20,7 @@
 
 #include "app/CheckListBox.h"
 #include "app/Controls.h"
+#include "download/Queue.h"
 #include "platform/Desktop.h"
 #include "net/Parsing.h"
 #include "player/MediaPlayerControl.h"
@@ -104,10 +105,12 @@ public:
     int IdleSeconds = 0;
     int AutoSearchIndex = 0;
     int AutoPlay = 0;
-    int DownloadState = 0;
-    std::string DownloadName;
+    // The download queue, and its phase, song name and song index under the window's names.
+    download::Queue Download;
+    const download::Phase& DownloadState = Download.State();
+    const std::string& DownloadName = Download.Name();
     std::array<std::string, 51> CatalogueFiles;
-    int DownloadIndex = -1;
+    const int& DownloadIndex = Download.Index();
     // True once dropped files are accepted (the last creation step).
     bool AcceptsDroppedFiles = false;
 
@@ -174,15 +177,6 @@ public:
     void FtpClient1PacketRecvd(TBlockingSocket* Sender);
     void FtpClient1TransactionStart(TBlockingSocket* Sender);
     void FtpClient1TransactionStop(TBlockingSocket* Sender);
-    // Depth of Connect/Download calls of the handlers above still running on FtpClient1:
-    // ticks and clicks that run inside such a wait must not start another or disconnect.
-    int ClientBusy = 0;
-    // The running song was cancelled: what it still reports no longer moves the queue.
-    bool TransferOrphaned = false;
-    // Outcome of the song in flight, for its completion: the server confirmed it, and the
-    // size it announced.
-    bool SongConfirmed = false;
-    std::int64_t SongAnnounced = 0;
     // The catalogue's transfer is running, and it was aborted for growing past its limit.
     bool CatalogueTransfer = false;
     bool CatalogueOverflow = false;

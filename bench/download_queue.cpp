@@ -92,7 +92,7 @@ QueueResult RunQueue(const std::string& site, const std::string& work, bool curl
     auto original = form->Timer6->OnTimer;
     form->Timer6->OnTimer = [&, original] {
         ++r.ticks;
-        bool starting = form->DownloadState == 2 && form->ClientBusy == 0;
+        bool starting = form->DownloadState == download::Phase::NextSong && !form->Download.Busy();
         double t0 = Now();
         original();
         if (starting && form->DownloadIndex < Form5->CheckListBox1->Count()) {
@@ -111,7 +111,7 @@ QueueResult RunQueue(const std::string& site, const std::string& work, bool curl
         double now = Now();
         r.maxGapMs = std::max(r.maxGapMs, (now - last) * 1000 - probe.interval());
         last = now;
-        bool nowIdle = form->ClientBusy == 0;
+        bool nowIdle = !form->Download.Busy();
         if (nowIdle && !idle) {
             idleCpu0 = CpuSeconds();
             idleWall0 = now;

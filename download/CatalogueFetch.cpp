@@ -1,87 +1,21 @@
-// The connect button, the catalogue timer and the client's connection, error, failure,
-// success, status and transfer events of the main window.
-#include <QMessageBox>
-#include <cstdio>
+// The connect button and the catalogue timer of the main window: the catalogue fetch.
 #include <exception>
 
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "download/Catalogue.h"
-#include "download/ClientEvents.h"
-#include "download/Site.h"
+#include "download/ClientCalls.h"
 #include "download/TForm5.h"
+#include "download/Utf8.h"
 #include "net/FtpClient.h"
-#include "platform/Files.h"
-#include "platform/Guard.h"
 #include "platform/Services.h"
 
-namespace download {
-
-void WriteClientSettings(TForm1& form) {
-    SiteAddress site = CurrentSite();
-    form.FtpClient1->Host = site.host;
-    form.FtpClient1->Port = site.port;
-    form.FtpClient1->TimeOut = 0;
-    form.FtpClient1->UserID = kSiteUser;
-    form.FtpClient1->Password = kSitePassword;
-}
-
-void LogLine(const std::string& text) {
-    // Standard output may be a pipe that nobody reads any more: the line is then lost, and
-    // the program goes on.
-    platform::BrokenPipeGuard noSignal;
-    std::fputs((text + "\n").c_str(), stdout);
-    std::fflush(stdout);
-    std::clearerr(stdout);
-}
-
-void DisconnectQuietly(TForm1& form) {
-    try {
-        form.FtpClient1->Disconnect();
-    } catch (const std::exception& e) {
-        LogLine(e.what());
-    }
-}
-
-}  // namespace download
-
-namespace {
-QString Utf8(const char* s) { return QString::fromUtf8(s); }
-}  // namespace
-
-void TForm1::CreateFtpClient() {
-    FtpClient1 = new TFtpClient(this);
-    FtpClient1->ReportLevel = 0;
-    FtpClient1->Passive = false;
-    FtpClient1->FirewallType = TFirewallType::FTUser;
-    FtpClient1->ProxyPort = 0;
-    // Events run inside the client's waits; an exception must not unwind through the client.
-    FtpClient1->OnConnect = [this](TBlockingSocket* s) { platform::Guarded([&] { FtpClient1Connect(s); }); };
-    FtpClient1->OnDisconnect = [this](TBlockingSocket* s) { platform::Guarded([&] { FtpClient1Disconnect(s); }); };
-    FtpClient1->OnError = [this](TBlockingSocket* s, std::uint16_t n, const std::string& m) {
-        platform::Guarded([&] { FtpClient1Error(s, n, m); });
-    };
-    FtpClient1->OnFailure = [this](bool& handled, TCmdType t) {
-        platform::Guarded([&] { FtpClient1Failure(handled, t); });
-    };
-    FtpClient1->OnSuccess = [this](TCmdType t) { platform::Guarded([&] { FtpClient1Success(t); }); };
-    FtpClient1->OnStatus = [this](TBlockingSocket* s, const std::string& text) {
-        platform::Guarded([&] { FtpClient1Status(s, text); });
-    };
-    FtpClient1->OnPacketRecvd = [this](TBlockingSocket* s) { platform::Guarded([&] { FtpClient1PacketRecvd(s); }); };
-    FtpClient1->OnTransactionStart = [this](TBlockingSocket* s) {
-        platform::Guarded([&] { FtpClient1TransactionStart(s); });
-    };
-    FtpClient1->OnTransactionStop = [this](TBlockingSocket* s) {
-        platform::Guarded([&] { FtpClient1TransactionStop(s); });
-    };
-    connect(Button2, &QAbstractButton::clicked, this, [this] { platform::Guarded([this] { Button2Click(); }); });
-}
+using download::Utf8;
 
 void TForm1::Button2Click() {
     // The fetch would share the client and the phase with the running song: refused until
     // the run has ended or been cancelled and its transfer has unwound.
-    if (Timer6->Enabled() || ClientBusy > 0) {
+    if (Timer6->Enabled() || Download.Busy()) {
         platform::Current().boxes->Show(platform::BoxKind::Information,
                                         Utf8("曲のダウンロード中は接続できません。\n"
                                              "ダウンロードが終わるか、中止してから接続してください。"));
@@ -94,8 +28,8 @@ void TForm1::Button2Click() {
                                                       Button5, ComboBox2, CheckBox2, ComboBox3})
         w->setEnabled(false);
     download::WriteClientSettings(*this);
-    DownloadName = "TITLE";
-    download::ClientBusyScope busy(ClientBusy);
+    Download.StartCatalogue();
+    auto busy = Download.ClientCall();
     if (!FtpClient1->Connected()) {
         try {
             FtpClient1->Connect();
@@ -116,7 +50,6 @@ void TForm1::Button2Click() {
         throw;
     }
     StatusBar1->SetSimpleText(QStringLiteral("HEADER DOWNLOAD START."));
-    DownloadState = -1;
     Timer5->SetEnabled(true);
     CatalogueOverflow = false;
     CatalogueTransfer = true;
@@ -131,13 +64,11 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::Timer5Timer() {
-    if (DownloadState != 0 && DownloadState != 1) return;
-    // Still inside Download (the final reply is awaited): the next tick acts, once it has
-    // returned, so the client is never disconnected from inside its own wait.
-    if (ClientBusy > 0) return;
+    const download::Action next = Download.CatalogueTick();
+    if (next == download::Action::None) return;
     Timer5->SetEnabled(false);
     download::DisconnectQuietly(*this);
-    if (DownloadState == 0) {
+    if (next == download::Action::CatalogueFailed) {
         Button2->setEnabled(true);
         return;
     }
@@ -160,50 +91,4 @@ void TForm1::Timer5Timer() {
                 .arg(c.songs.size() + static_cast<size_t>(c.dropped))
                 .arg(c.songs.size()));
     }
-}
-
-void TForm1::FtpClient1Connect(TBlockingSocket*) { StatusBar1->SetSimpleText(Utf8("接続しました")); }
-
-void TForm1::FtpClient1Disconnect(TBlockingSocket*) {}
-
-void TForm1::FtpClient1Error(TBlockingSocket*, std::uint16_t Errno, const std::string& Errmsg) {
-    platform::Current().boxes->Show(platform::BoxKind::Plain, Utf8("エラー ") + QString::number(Errno) +
-                                                                  QStringLiteral(": ") + QString::fromStdString(Errmsg));
-}
-
-void TForm1::FtpClient1Failure(bool&, TCmdType Trans_Type) {
-    if (Trans_Type != TCmdType::TransRetr) return;
-    StatusBar1->SetSimpleText(Utf8("アボートしました"));
-    if (!TransferOrphaned) DownloadState = 0;
-}
-
-void TForm1::FtpClient1Success(TCmdType Trans_Type) {
-    if (Trans_Type != TCmdType::TransRetr) return;
-    StatusBar1->SetSimpleText(Utf8("入手に成功しました"));
-    SongConfirmed = true;
-}
-
-void TForm1::FtpClient1Status(TBlockingSocket*, const std::string& Status) {
-    StatusBar1->SetSimpleText(QString::fromStdString(Status));
-}
-
-void TForm1::FtpClient1PacketRecvd(TBlockingSocket*) {
-    if (CatalogueTransfer && !CatalogueOverflow && FtpClient1->BytesRecvd() > download::kCatalogueLimit) {
-        // Ends like any aborted catalogue: the phase becomes 0 and the next tick disconnects.
-        CatalogueOverflow = true;
-        FtpClient1->Abort();
-    }
-    StatusBar1->SetSimpleText(QString::fromStdString(download::DecodeSjis(DownloadName)) + Utf8(" を受信中 ") +
-                              QString::number(FtpClient1->BytesRecvd()) + QStringLiteral(" of ") +
-                              QString::number(FtpClient1->BytesTotal()));
-}
-
-void TForm1::FtpClient1TransactionStart(TBlockingSocket*) {
-    StatusBar1->SetSimpleText(Utf8("データ転送の開始"));
-    SongAnnounced = FtpClient1->BytesTotal();
-}
-
-void TForm1::FtpClient1TransactionStop(TBlockingSocket*) {
-    StatusBar1->SetSimpleText(Utf8("データ転送の終了"));
-    if (!TransferOrphaned) DownloadState = 1;
 }

@@ -1,31 +1,12 @@
 #pragma once
-// Pieces shared by the catalogue fetch and the download queue.
-#include <string>
-
+// The FTP client's events: connection, error, failure, success, status, packets and the
+// start and stop of a transfer, handled by the main window's FtpClient1… handlers.
 class TForm1;
 
 namespace download {
 
-// Writes host, port, time-out and account into the main window's client.
-void WriteClientSettings(TForm1& form);
-
-// Counts a Connect or Download of the handlers as running on the client, for its length.
-class ClientBusyScope {
-public:
-    explicit ClientBusyScope(int& depth) : depth_(depth) { ++depth_; }
-    ~ClientBusyScope() { --depth_; }
-    ClientBusyScope(const ClientBusyScope&) = delete;
-    ClientBusyScope& operator=(const ClientBusyScope&) = delete;
-
-private:
-    int& depth_;
-};
-
-// Where a guarded client call's message goes: one line on standard output, which a
-// windowed program does not show. A failed write is ignored.
-void LogLine(const std::string& text);
-
-// Disconnects the client; a failure is only logged, as the connection is closed either way.
-void DisconnectQuietly(TForm1& form);
+// Makes the main window's client call its handlers. They run inside the client's waits, so
+// an exception that one raises ends in the error box instead of unwinding through the client.
+void ConnectClientEvents(TForm1& form);
 
 }  // namespace download

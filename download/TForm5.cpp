@@ -17,11 +17,14 @@
 #include "app/TForm1.h"
 #include "download/Catalogue.h"
 #include "download/Site.h"
+#include "download/Utf8.h"
 #include "platform/Desktop.h"
 #include "platform/Files.h"
 #include "platform/Fonts.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
+
+using download::Utf8;
 
 namespace {
 constexpr int kOuterWidth = 462, kOuterHeight = 607;
@@ -54,8 +57,6 @@ QPushButton* MakeButton(const QString& text, QWidget* parent) {
     b->setAccessibleName(text);
     return b;
 }
-
-QString Utf8(const char* s) { return QString::fromUtf8(s); }
 
 // Check boxes small enough for the 12-pixel rows: the style's own are taller than a row and
 // would be cut at top and bottom.
@@ -263,8 +264,7 @@ void TForm5::Hold() {
 
 void TForm5::StartRun() {
     Hold();
-    Form1->DownloadState = 2;
-    Form1->DownloadIndex = -1;
+    Form1->Download.StartRun();
     Form1->Timer6->SetEnabled(true);
     Form1->activateWindow();
     Form1->setFocus();
@@ -272,7 +272,7 @@ void TForm5::StartRun() {
 
 void TForm5::CancelRun() {
     Release();
-    Form1->DownloadState = 0;
+    Form1->Download.Cancel();
 }
 
 void TForm5::Button1Click() {

@@ -62,6 +62,13 @@ bool PathExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+std::int64_t FileSize(const std::string& path) {
+    if (HoldsNul(path)) return -1;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return st.st_size;
+}
+
 bool DeleteFile(const std::string& path, int* err) {
     if (HoldsNul(path)) {
         if (err) *err = EINVAL;

@@ -2,6 +2,7 @@
 // Current directory and text files, with failures raised as EInOutError by Windows-style code.
 #include <signal.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,8 @@ bool PathExists(const std::string& path);
 // Deletes a file; on failure returns false and sets `err` to the errno. A path holding a
 // NUL byte names no file: none of these three functions looks it up.
 bool DeleteFile(const std::string& path, int* err = nullptr);
+// The size of a plain file; -1 when there is none (also for a path holding a NUL byte).
+std::int64_t FileSize(const std::string& path);
 
 // The system's text for an errno, for messages the user reads.
 std::string SystemErrorText(int err);

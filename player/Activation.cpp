@@ -6,6 +6,7 @@
 
 #include "app/Forms.h"
 #include "app/TForm1.h"
+#include "platform/DepthScope.h"
 #include "platform/Files.h"
 #include "platform/PictureHelper.h"
 #include "platform/Pictures.h"
@@ -16,18 +17,6 @@
 namespace {
 
 constexpr int kShowNormal = 5;  // SW_SHOW
-
-// Counts a running activation for as long as it lasts, also when it fails.
-class ActivationScope {
-public:
-    explicit ActivationScope(int& depth) : depth_(depth) { ++depth_; }
-    ~ActivationScope() { --depth_; }
-    ActivationScope(const ActivationScope&) = delete;
-    ActivationScope& operator=(const ActivationScope&) = delete;
-
-private:
-    int& depth_;
-};
 
 // Counts activations, so that a picture that arrives after a later click has shown
 // something else is dropped instead of covering it.
@@ -78,7 +67,7 @@ void TForm1::CheckListBox1Click() {
     MediaPlayer1->hide();
     GroupBox1->hide();
 
-    ActivationScope scope(ActivationDepth);
+    platform::DepthScope scope(ActivationDepth);
     const std::string ext = player::ExtensionKey(path);
     const player::Launch launch = player::LaunchFor(ext, path);
     platform::Services& services = platform::Current();

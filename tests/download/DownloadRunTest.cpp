@@ -144,7 +144,7 @@ TEST_F(DownloadRun, FetchThenRunOfAllSongs) {
     for (const auto& e : entries_) EXPECT_EQ(ReadFile(Path(download::LocalName(e.name))), e.content);
     for (int i = 0; i < 3; ++i) EXPECT_FALSE(Form5->CheckListBox1->Checked(i));
     EXPECT_EQ(form->DownloadIndex, 3);
-    EXPECT_EQ(form->DownloadState, -1);
+    EXPECT_EQ(form->DownloadState, download::Phase::Waiting);
     EXPECT_FALSE(form->FtpClient1->Connected());
     EXPECT_EQ(Form5->Button1->text(), QStringLiteral("DOWNLOAD"));
     EXPECT_EQ(Count("USER "), 4);  // one connection for the catalogue, one per song
@@ -257,7 +257,7 @@ TEST_F(DownloadRun, FetchAndRestartDuringATransferWaitForIt) {
     ASSERT_EQ(infos.size(), 1u);
     EXPECT_TRUE(infos[0].startsWith(QStringLiteral("曲のダウンロード中は接続できません")));
     // The aborted transfer moved nothing; the new run then fetches both songs.
-    EXPECT_EQ(form->DownloadState, 2);
+    EXPECT_EQ(form->DownloadState, download::Phase::NextSong);
     RunTicks();
     EXPECT_EQ(Entries(), (std::vector<std::string>{Path("slow.wav"), Path("next.wav")}));
     EXPECT_EQ(ReadFile(Path("slow.wav")), entries_[0].content);

@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 
-#include "download/ClientEvents.h"
+#include "download/ClientCalls.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
 #include "search/ResultStore.h"

@@ -57,6 +57,17 @@ V TempFiles(const std::string& dir) {
     return out;
 }
 
+// The download queue as a confirmed transfer of "song.mp3" into "temp" leaves it: the next tick
+// keeps the song.
+void SongArrived(TForm1* form) {
+    form->CatalogueFiles[0] = "song.mp3";
+    form->Download.StartRun();
+    form->Download.Tick(1, [](int) { return true; });
+    ASSERT_TRUE(form->Download.BeginSong(form->CatalogueFiles));
+    form->Download.TransferConfirmed();
+    form->Download.TransferStopped();
+}
+
 platform::FileRegistry RegistryIn(const std::string& work) {
     return platform::FileRegistry(work + "/config", work + "/autostart", "/usr/bin/tessaly");
 }
@@ -87,9 +98,7 @@ TEST_F(DISABLED_CrashChild, Save) {
     g_markPath = work + "/../stopped-at";
     platform::SetCurrentDir(work);
     form->WorkDir = work;
-    form->DownloadName = "song.mp3";
-    form->DownloadState = 1;
-    form->SongConfirmed = true;
+    SongArrived(form);
     form->Timer6->SetEnabled(true);
     platform::SetFileStepHook(KillAtStep);
     if (what == "list") store::WriteList(work + "/SearchView.MP3", kListLines, ListLine);
@@ -317,9 +326,7 @@ TEST_P(SaveRefused, EverySaveReportsTheErrorAndKeepsThePreviousState) {
     EXPECT_EQ(TempFiles(work + "/config"), V{});
     // The song: on a full disk its move still works and only the log line fails; on a
     // read-only disk it stays in "temp". Either way the log names no song that is missing.
-    form->DownloadName = "song.mp3";
-    form->DownloadState = 1;
-    form->SongConfirmed = true;
+    SongArrived(form);
     form->Timer6->SetEnabled(true);
     EXPECT_THROW(form->Timer6Timer(), EInOutError);
     EXPECT_EQ(Slurp(work + "/SearchView.dwn"), kEarlierLog);
