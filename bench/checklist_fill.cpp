@@ -14,6 +14,7 @@
 #include "app/TForm1.h"
 #include "platform/Fonts.h"
 #include "platform/Services.h"
+#include "tests/fakes/FakeDesktop.h"
 
 namespace {
 

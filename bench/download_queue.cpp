@@ -33,6 +33,9 @@
 #include "platform/Files.h"
 #include "platform/Fonts.h"
 #include "platform/Services.h"
+#include "tests/fakes/FakeDesktop.h"
+#include "tests/fakes/FakeMedia.h"
+#include "tests/fakes/FakeMessageBoxes.h"
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include "app/TForm3.h"
 #include "app/TForm4.h"
 #include "platform/Services.h"
+#include "tests/fakes/FakeDesktop.h"
 
 namespace {
 
