@@ -1,11 +1,7 @@
 #include "app/Application.h"
 
-#include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QMessageBox>
-#include <QScreen>
-#include <QSignalBlocker>
 #include <QTimer>
 #include <QTranslator>
 #include <csignal>
@@ -17,8 +13,8 @@
 #include "app/AppIcon.h"
 #include "app/CommandLine.h"
 #include "app/Forms.h"
+#include "app/ScreenshotRun.h"
 #include "app/TForm1.h"
-#include "app/TForm3.h"
 #include "platform/Fonts.h"
 #include "platform/Files.h"
 #include "platform/Guard.h"
@@ -29,55 +25,6 @@
 #include "platform/XDisplay.h"
 
 namespace {
-
-// Screenshots of the main window in both views and of the help window, for a look at the
-// program on a machine without a screen (TESSALY_SCREENSHOTS=folder).
-void TakeScreenshots(const QString& folder) {
-    QDir().mkpath(folder);
-    auto save = [&](QWidget* w, const char* name) {
-        QString path = folder + QLatin1Char('/') + QLatin1String(name);
-        w->grab().save(path);
-        std::printf("%s\n", path.toUtf8().constData());
-    };
-    auto saveScreen = [&](const char* name) {
-        QString path = folder + QLatin1Char('/') + QLatin1String(name);
-        if (QScreen* s = QGuiApplication::primaryScreen()) s->grabWindow(0).save(path);
-        std::printf("%s\n", path.toUtf8().constData());
-    };
-    save(Form1, "main-list-view.png");
-    {
-        // The longest pattern of the extension box must show whole.
-        QSignalBlocker quiet(Form1->ComboBox2);
-        const QString before = Form1->ComboBox2->currentText();
-        Form1->ComboBox2->setEditText(QStringLiteral("*.WMP"));
-        save(Form1->ComboBox2, "extension-box-wmp.png");
-        Form1->ComboBox2->setEditText(before);
-    }
-    Form1->SpeedButton3Click();
-    QCoreApplication::processEvents();
-    save(Form1, "main-launcher-view.png");
-    Form1->SpeedButton4Click();
-    Form1->SpeedButton6Click();
-    QCoreApplication::processEvents();
-    save(Form3, "help.png");
-    saveScreen("screen.png");
-    std::fflush(stdout);
-}
-
-// Boxes of a screenshot run: each is captured once it is up and then answered as its
-// escape button answers (No, or OK), since nobody is there to answer it.
-void AnswerBoxesAfterCapture(const QString& folder) {
-    QDir().mkpath(folder);
-    auto boxes = std::make_unique<platform::QtMessageBoxes>();
-    boxes->answerAfterMs = 300;
-    boxes->capture = [folder, count = 0](QMessageBox& box) mutable {
-        QString path = folder + QStringLiteral("/box-%1.png").arg(++count);
-        box.grab().save(path);
-        std::printf("%s\n", path.toUtf8().constData());
-        std::fflush(stdout);
-    };
-    platform::Current().boxes = std::move(boxes);
-}
 
 // Says "shown" once the main window has been painted the first time, then ends the loop.
 class FirstPaintReporter : public QObject {
@@ -156,16 +103,7 @@ int RunTessaly(int argc, char** argv) {
     platform::InstallSystemServices(QCoreApplication::applicationFilePath().toStdString());
 
     const QString shots = qEnvironmentVariable("TESSALY_SCREENSHOTS");
-    if (!shots.isEmpty()) {
-        AnswerBoxesAfterCapture(shots);
-        // Whatever happens, a screenshot run ends: a run that has not finished in a minute
-        // is stuck, and says so with a failure.
-        QTimer::singleShot(60000, [] {
-            std::fprintf(stderr, "screenshot run did not finish\n");
-            std::fflush(stderr);
-            std::_Exit(3);
-        });
-    }
+    if (!shots.isEmpty()) BeginScreenshotRun(shots);
 
     // Declared first so that the lock outlives everything the windows do at the end.
     platform::SingleInstance instance;
@@ -180,12 +118,7 @@ int RunTessaly(int argc, char** argv) {
     // The picture helper starts beside the window, ready for the first picture.
     platform::PreparePictureHelper();
 
-    if (!shots.isEmpty()) {
-        QTimer::singleShot(300, [shots] {
-            TakeScreenshots(shots);
-            QCoreApplication::exit(0);
-        });
-    }
+    if (!shots.isEmpty()) TakeScreenshotsSoon(shots);
     if (qEnvironmentVariableIsSet("TESSALY_REPORT_SHOWN")) {
         // Start-up measurement: say when the main window has been painted, then leave.
         Form1->installEventFilter(new FirstPaintReporter(Form1));

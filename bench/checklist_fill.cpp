@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,6 +15,7 @@
 #include "app/TForm1.h"
 #include "platform/Fonts.h"
 #include "platform/Services.h"
+#include "tests/fakes/FakeDesktop.h"
 
 namespace {
 
@@ -27,6 +29,10 @@ int Fill(int argc, char** argv, long entries) {
     QApplication app(argc, argv);
     platform::InstallFontSubstitutes();
     platform::Current().desktop = std::make_unique<platform::FakeDesktop>();
+    // Settings of its own: the user's autostart registration must not move the bench.
+    QTemporaryDir settings;
+    const std::string config = settings.path().toStdString();
+    platform::Current().registry = std::make_unique<platform::FileRegistry>(config + "/tessaly", config + "/autostart", "tessaly");
     long before = PeakKiB();
     TForm1 form;
     form.show();

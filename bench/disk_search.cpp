@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     platform::InstallFontSubstitutes();
     platform::SetCurrentDir(work);
+    // The real disks, settings and devices, as the program has them.
+    platform::InstallSystemServices(QCoreApplication::applicationFilePath().toStdString());
     auto windows = std::make_unique<ApplicationWindows>();
     TForm1& form = *Form1;
     form.WorkDir = work;

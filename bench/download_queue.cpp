@@ -33,6 +33,10 @@
 #include "platform/Files.h"
 #include "platform/Fonts.h"
 #include "platform/Services.h"
+#include "tests/fakes/FakeDesktop.h"
+#include "tests/fakes/FakeKeyState.h"
+#include "tests/fakes/FakeMedia.h"
+#include "tests/fakes/FakeMessageBoxes.h"
 
 namespace {
 
@@ -200,6 +204,7 @@ int main(int argc, char** argv) {
     s.desktop = std::make_unique<platform::FakeDesktop>();
     s.media = std::make_unique<platform::FakeMediaDevice>();
     s.waveOut = std::make_unique<platform::FakeWaveOut>();
+    s.keys = std::make_unique<platform::FakeKeyState>();
     s.registry = std::make_unique<platform::FileRegistry>(work + "/config", work + "/autostart", "tessaly");
     ApplicationWindows windows;
 

@@ -24,7 +24,8 @@ QPoint QtDesktop::CursorPos() {
 }
 
 QPoint CentredPosition(QSize screen, QSize window) {
-    // C++ integer division truncates toward zero, as the design asks.
+    // Integer division truncates toward zero, not down: an odd excess of a window larger than
+    // the screen rounds toward the screen's corner, by the same rule as a smaller window.
     return {(screen.width() - window.width()) / 2, (screen.height() - window.height()) / 2};
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// Screen size and pointer position, with a scripted stand-in for tests.
+// Screen size and pointer position.
 #include <QPoint>
 #include <QSize>
 
@@ -20,20 +20,13 @@ public:
     QPoint CursorPos() override;
 };
 
-class FakeDesktop : public Desktop {
-public:
-    QSize screen{1024, 768};
-    QPoint cursor{0, 0};
-    QSize ScreenSize() override { return screen; }
-    QPoint CursorPos() override { return cursor; }
-};
-
 // Centre of the screen for a window of the given outer size; halves truncated toward zero,
 // so a window larger than the screen gets negative coordinates.
 QPoint CentredPosition(QSize screen, QSize window);
 
-// The designed dialog frame (borders and caption) around a window's client area. Sizes
-// and the centring of the design count the whole window, frame included.
+// A dialog frame (borders and caption) around a window's client area, fixed so that window
+// sizes and positions do not depend on the window manager's decorations. Window sizes and
+// the centring count the whole window, frame included.
 inline constexpr int kFrameWidth = 6;
 inline constexpr int kFrameHeight = 27;
 inline QSize OuterSizeOf(QSize client) { return {client.width() + kFrameWidth, client.height() + kFrameHeight}; }

@@ -2,7 +2,6 @@
 // The media device behind the player control, and the process-wide wave-out volume.
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "platform/Exceptions.h"
 
@@ -31,64 +30,12 @@ public:
     virtual std::int64_t Length() = 0;
 };
 
-// A scripted device: opens whatever is not listed in `failing`, position and length are set
-// by the test, every call is recorded.
-class FakeMediaDevice : public MediaDevice {
-public:
-    void Open(const std::string& path) override {
-        calls.push_back("open " + path);
-        open = false;
-        for (const auto& f : failing)
-            if (f == path) throw EMCIDeviceError("cannot open " + path);
-        open = true;
-        file = path;
-        position = 0;
-        playing = false;
-    }
-    void Close() override {
-        calls.push_back("close");
-        open = false;
-        playing = false;
-    }
-    bool IsOpen() const override { return open; }
-    void Play() override {
-        calls.push_back("play");
-        if (open && length > 0 && position >= length) position = 0;
-        playing = open;
-    }
-    void Pause() override {
-        calls.push_back("pause");
-        playing = false;
-    }
-    void Stop() override {
-        calls.push_back("stop");
-        playing = false;
-    }
-    std::int64_t Position() override { return open ? position : 0; }
-    std::int64_t Length() override { return open ? length : 0; }
-
-    std::vector<std::string> failing;
-    std::vector<std::string> calls;
-    std::string file;
-    bool open = false;
-    bool playing = false;
-    std::int64_t position = 0;
-    std::int64_t length = 10000;
-};
-
 // waveOutSetVolume on device 0: left level in the low 16 bits, right level in the high 16.
 class WaveOut {
 public:
     virtual ~WaveOut() = default;
     virtual void SetVolume(std::uint32_t value) = 0;
     virtual std::uint32_t Volume() const = 0;
-};
-
-class FakeWaveOut : public WaveOut {
-public:
-    void SetVolume(std::uint32_t value) override { values.push_back(value); }
-    std::uint32_t Volume() const override { return values.empty() ? 0xFFFFFFFFu : values.back(); }
-    std::vector<std::uint32_t> values;
 };
 
 }  // namespace platform

@@ -6,7 +6,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 #include <algorithm>
 
 namespace platform {
@@ -105,37 +104,15 @@ std::unique_ptr<QMessageBox> MakeMessageBox(BoxKind kind, const QString& text, Q
     return box;
 }
 
+BoxAnswer RunMessageBox(QMessageBox& box, BoxKind kind) {
+    box.exec();
+    if (kind != BoxKind::Confirmation) return BoxAnswer::Ok;
+    return box.clickedButton() == box.defaultButton() ? BoxAnswer::Yes : BoxAnswer::No;
+}
+
 BoxAnswer QtMessageBoxes::Show(BoxKind kind, const QString& text) {
     std::unique_ptr<QMessageBox> box = MakeMessageBox(kind, text, QApplication::activeWindow());
-    if (answerAfterMs >= 0) {
-        // Owned by the box: it cannot fire after the box is gone.
-        QTimer::singleShot(answerAfterMs, box.get(), [this, b = box.get()] {
-            if (capture) capture(*b);
-            if (!b->isVisible()) return;  // answered already
-            if (QAbstractButton* escape = b->escapeButton()) escape->click();
-        });
-    }
-    box->exec();
-    if (kind != BoxKind::Confirmation) return BoxAnswer::Ok;
-    return box->clickedButton() == box->defaultButton() ? BoxAnswer::Yes : BoxAnswer::No;
-}
-
-BoxAnswer FakeMessageBoxes::Show(BoxKind kind, const QString& text) {
-    shown.push_back({kind, CaptionFor(kind), text});
-    Shown copy = shown.back();
-    if (whileWaiting) whileWaiting(copy);
-    if (kind != BoxKind::Confirmation) return BoxAnswer::Ok;
-    if (answers.empty()) return fallback;
-    BoxAnswer a = answers.front();
-    answers.pop_front();
-    return a;
-}
-
-std::vector<QString> FakeMessageBoxes::TextsOf(BoxKind kind) const {
-    std::vector<QString> out;
-    for (const auto& s : shown)
-        if (s.kind == kind) out.push_back(s.text);
-    return out;
+    return RunMessageBox(*box, kind);
 }
 
 }  // namespace platform

@@ -1,10 +1,7 @@
 #pragma once
-// Message boxes of the four kinds the program uses, with a scripted stand-in for tests.
+// Message boxes of the four kinds the program uses.
 #include <QString>
-#include <deque>
-#include <functional>
 #include <memory>
-#include <vector>
 
 class QMessageBox;
 class QWidget;
@@ -27,37 +24,14 @@ public:
 // line breaks and all: it often holds a file name, which must read as it is.
 std::unique_ptr<QMessageBox> MakeMessageBox(BoxKind kind, const QString& text, QWidget* parent = nullptr);
 
+// Shows `box` modally and waits for the answer: Yes only when its default button was
+// clicked, No for any other way out of a confirmation, Ok for the other kinds.
+BoxAnswer RunMessageBox(QMessageBox& box, BoxKind kind);
+
 // Modal QMessageBox; its own event loop keeps timers and sockets running.
 class QtMessageBoxes : public MessageBoxes {
 public:
     BoxAnswer Show(BoxKind kind, const QString& text) override;
-
-    // For runs nobody watches: when `answerAfterMs` is 0 or more, every box is handed to
-    // `capture` once it is up and then closed as its escape button closes it (No or OK),
-    // so no box waits for an answer that never comes.
-    int answerAfterMs = -1;
-    std::function<void(QMessageBox&)> capture;
-};
-
-// Scripted answers and a record of every box shown.
-class FakeMessageBoxes : public MessageBoxes {
-public:
-    struct Shown {
-        BoxKind kind;
-        QString caption;
-        QString text;
-    };
-
-    BoxAnswer Show(BoxKind kind, const QString& text) override;
-
-    // Answers for confirmation boxes, used in order; when they run out, `fallback` is given.
-    std::deque<BoxAnswer> answers;
-    BoxAnswer fallback = BoxAnswer::No;
-    // Run while a box "waits", as the user's time in front of the box.
-    std::function<void(const Shown&)> whileWaiting;
-    std::vector<Shown> shown;
-
-    std::vector<QString> TextsOf(BoxKind kind) const;
 };
 
 }  // namespace platform

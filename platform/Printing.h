@@ -2,7 +2,6 @@
 // The printer set-up dialog and printing of a window's image.
 #include <QImage>
 #include <QString>
-#include <vector>
 
 class QWidget;
 
@@ -16,21 +15,6 @@ public:
     // Prints one page with `image` at the top-left corner, scaled by printer over screen
     // resolution. Returns a text for the status bar (where a PDF went), or empty.
     virtual QString PrintImage(const QImage& image, double screenDpiX, double screenDpiY) = 0;
-};
-
-class FakePrinting : public Printing {
-public:
-    bool SetupDialog(QWidget*) override {
-        ++dialogs;
-        return confirm;
-    }
-    QString PrintImage(const QImage& image, double, double) override {
-        printed.push_back(image);
-        return QString();
-    }
-    bool confirm = true;
-    int dialogs = 0;
-    std::vector<QImage> printed;
 };
 
 }  // namespace platform

@@ -20,8 +20,9 @@ struct ProgramCall {
 using ProgramLookup = std::function<std::string(const std::string& nameOrPath)>;
 
 // The Linux program and arguments for a Windows command line, or nothing when no program is
-// there to start it. The text after the program name is one argument (the design appends
-// paths unquoted, spaces included), except for programs of our own naming.
+// there to start it. The text after the program name is one argument (the launch table
+// appends paths unquoted, spaces included, and they must arrive whole), except for programs
+// of our own naming.
 std::optional<ProgramCall> MapCommandLine(const std::string& commandLine, const ProgramLookup& lookup);
 
 // Starts the program detached, its arguments passed as they are; false when it could not be

@@ -1,38 +1,37 @@
 #include "platform/Services.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "platform/GstMedia.h"
 #include "platform/ProgramStart.h"
 #include "platform/QtPrinting.h"
 
 namespace platform {
 
-namespace {
-
-// Fills every empty slot with the real service.
-void FillSystemServices(Services& s, const std::string& programPath) {
-    if (!s.boxes) s.boxes = std::make_unique<QtMessageBoxes>();
-    if (!s.desktop) s.desktop = std::make_unique<QtDesktop>();
-    if (!s.drives) s.drives = std::make_unique<LinuxDrives>();
-    if (!s.keys) s.keys = MakeSystemKeyState();
-    if (!s.registry) s.registry = std::make_unique<FileRegistry>(FileRegistry::ForCurrentUser(programPath));
-    if (!s.media) s.media = std::make_unique<GstMediaDevice>();
-    if (!s.waveOut) s.waveOut = std::make_unique<GstWaveOut>();
-    if (!s.programs) s.programs = std::make_unique<LinuxProgramStarter>();
-    if (!s.printing) s.printing = std::make_unique<QtPrinting>();
+void EmptyServiceSlot(const char* name) {
+    std::fprintf(stderr, "tessaly: the platform service \"%s\" was used before one was installed\n", name);
+    std::fflush(stderr);
+    std::abort();
 }
-
-}  // namespace
 
 Services& Current() {
     static Services services;
-    FillSystemServices(services, "tessaly");
     return services;
 }
 
 void InstallSystemServices(const std::string& programPath) {
     Services& s = Current();
     s = Services{};
-    FillSystemServices(s, programPath);
+    s.boxes = std::make_unique<QtMessageBoxes>();
+    s.desktop = std::make_unique<QtDesktop>();
+    s.drives = std::make_unique<LinuxDrives>();
+    s.keys = MakeSystemKeyState();
+    s.registry = std::make_unique<FileRegistry>(FileRegistry::ForCurrentUser(programPath));
+    s.media = std::make_unique<GstMediaDevice>();
+    s.waveOut = std::make_unique<GstWaveOut>();
+    s.programs = std::make_unique<LinuxProgramStarter>();
+    s.printing = std::make_unique<QtPrinting>();
 }
 
 }  // namespace platform

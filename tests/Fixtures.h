@@ -12,6 +12,13 @@
 #include "app/TForm1.h"
 #include "platform/Files.h"
 #include "platform/Services.h"
+#include "tests/fakes/FakeDesktop.h"
+#include "tests/fakes/FakeDrives.h"
+#include "tests/fakes/FakeKeyState.h"
+#include "tests/fakes/FakeMedia.h"
+#include "tests/fakes/FakeMessageBoxes.h"
+#include "tests/fakes/FakePrinting.h"
+#include "tests/fakes/FakeProgramStarter.h"
 
 // Installs a fake for every platform service and puts the previous ones back on
 // destruction, so no test sees another test's stand-ins or the real system.

@@ -19,6 +19,8 @@
 #include "app/TForm3.h"
 #include "app/TForm4.h"
 #include "platform/Services.h"
+#include "tests/fakes/FakeDesktop.h"
+#include "tests/fakes/ServiceScope.h"
 
 namespace {
 
@@ -60,12 +62,19 @@ double FilledShare(TForm4& form) {
     return double(differing) / now.width();
 }
 
+// The windows centre themselves on the screen as they are made: on the real one where a
+// test does not put a scripted one in place.
+ServiceScope<platform::Desktop> RealScreen() {
+    return ServiceScope<platform::Desktop>(platform::Current().desktop, std::make_unique<platform::QtDesktop>());
+}
+
 bool Transparent(const QImage& image, int x, int y) { return qAlpha(image.pixel(x, y)) == 0; }
 bool Opaque(const QImage& image, int x, int y) { return qAlpha(image.pixel(x, y)) == 255; }
 
 }  // namespace
 
 TEST(HelpWindow, OpeningTwiceKeepsOneNonModalWindow) {
+    auto screen = RealScreen();
     TForm3 help;
     ASSERT_FALSE(help.isVisible());
     help.ShowHelp();
@@ -84,6 +93,7 @@ void PressCloseBox(QWidget& window) {
 }
 
 TEST(HelpWindow, CloseBoxAndConfirmButtonOnlyHideIt) {
+    auto screen = RealScreen();
     TForm3 help;
     help.ShowHelp();
     PressCloseBox(help);
@@ -98,6 +108,7 @@ TEST(HelpWindow, CloseBoxAndConfirmButtonOnlyHideIt) {
 
 TEST(HelpWindow, ClosingItWhileNothingElseIsOpenKeepsTheProgramRunning) {
     // Only a running event loop quits on the last window closing, so run one.
+    auto screen = RealScreen();
     TForm3 help;
     help.ShowHelp();
     bool stillRunning = false;
@@ -155,6 +166,7 @@ TEST(HelpWindow, TextHasTheHeadingsInOrderWithBlankLinesBetweenSections) {
 }
 
 TEST(HelpWindow, ListShowsEveryLineUnwrappedInFixedRows) {
+    auto screen = RealScreen();
     TForm3 help;
     help.ShowHelp();
     QApplication::processEvents();
@@ -200,6 +212,7 @@ TEST(Centring, BothWindowsCentreByTheirOuterSizeTruncatingTowardZero) {
 }
 
 TEST(ProgressWindow, BarShowsPositionRelativeToItsMaximum) {
+    auto screen = RealScreen();
     TForm4 progress;
     progress.SetMaximum(8);
     progress.SetPosition(2);
@@ -230,6 +243,7 @@ TEST(ProgressWindow, BarShowsPositionRelativeToItsMaximum) {
 }
 
 TEST(ProgressWindow, LabelFitsItsTextAndStateSurvivesHiding) {
+    auto screen = RealScreen();
     TForm4 progress;
     EXPECT_EQ(progress.Label1->text(), QStringLiteral("Label1"));
     EXPECT_EQ(progress.ProgressBar1->maximum(), 100);

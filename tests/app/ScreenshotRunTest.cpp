@@ -1,15 +1,49 @@
 // The program's unattended screenshot run: it must end by itself, boxes included.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <vector>
 
+#include "app/ScreenshotRun.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
 
 namespace {
+
+using platform::BoxAnswer;
+using platform::BoxKind;
+
+QLabel* TextLabelOf(QMessageBox& box) { return box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")); }
+
+TEST(MessageBoxes, UnattendedBoxesAreCapturedThenAnsweredByTheirEscapeButton) {
+    UnattendedMessageBoxes boxes;
+    boxes.answerAfterMs = 0;
+    std::vector<QString> captured;
+    boxes.capture = [&](QMessageBox& box) {
+        EXPECT_TRUE(box.isVisible());
+        captured.push_back(box.windowTitle() + QLatin1Char(':') + TextLabelOf(box)->text());
+    };
+    EXPECT_EQ(boxes.Show(BoxKind::Confirmation, QStringLiteral("自動起動の設定をしますか？")), BoxAnswer::No);
+    EXPECT_EQ(boxes.Show(BoxKind::Error, QStringLiteral("I/O エラー (2)")), BoxAnswer::Ok);
+    EXPECT_EQ(captured, (std::vector<QString>{QStringLiteral("確認:自動起動の設定をしますか？"),
+                                              QStringLiteral("エラー:I/O エラー (2)")}));
+}
+
+TEST(MessageBoxes, YesIsTheOnlyAnswerThatProceeds) {
+    UnattendedMessageBoxes boxes;
+    boxes.answerAfterMs = 0;
+    boxes.capture = [](QMessageBox& box) {
+        for (QAbstractButton* b : box.buttons())
+            if (b->text() == QStringLiteral("はい(&Y)")) b->click();
+    };
+    EXPECT_EQ(boxes.Show(BoxKind::Confirmation, QStringLiteral("q")), BoxAnswer::Yes);
+}
 
 TEST(ScreenshotRun, StartUpErrorBoxIsCapturedAndAnsweredAndTheRunEnds) {
     const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/tessaly");

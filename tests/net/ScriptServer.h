@@ -29,6 +29,7 @@
 
 #include "net/SockLayer.h"
 #include "platform/Services.h"
+#include "tests/fakes/FakeMessageBoxes.h"
 
 namespace testnet {
 

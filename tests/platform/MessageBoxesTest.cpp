@@ -36,30 +36,6 @@ TEST(MessageBoxes, PathsAndLineBreaksShowAsWritten) {
     EXPECT_EQ(buttons, (QStringList{QStringLiteral("いいえ(&N)"), QStringLiteral("はい(&Y)")}));
 }
 
-TEST(MessageBoxes, UnattendedBoxesAreCapturedThenAnsweredByTheirEscapeButton) {
-    platform::QtMessageBoxes boxes;
-    boxes.answerAfterMs = 0;
-    std::vector<QString> captured;
-    boxes.capture = [&](QMessageBox& box) {
-        EXPECT_TRUE(box.isVisible());
-        captured.push_back(box.windowTitle() + QLatin1Char(':') + TextLabelOf(box)->text());
-    };
-    EXPECT_EQ(boxes.Show(BoxKind::Confirmation, QStringLiteral("自動起動の設定をしますか？")), BoxAnswer::No);
-    EXPECT_EQ(boxes.Show(BoxKind::Error, QStringLiteral("I/O エラー (2)")), BoxAnswer::Ok);
-    EXPECT_EQ(captured, (std::vector<QString>{QStringLiteral("確認:自動起動の設定をしますか？"),
-                                              QStringLiteral("エラー:I/O エラー (2)")}));
-}
-
-TEST(MessageBoxes, YesIsTheOnlyAnswerThatProceeds) {
-    platform::QtMessageBoxes boxes;
-    boxes.answerAfterMs = 0;
-    boxes.capture = [](QMessageBox& box) {
-        for (QAbstractButton* b : box.buttons())
-            if (b->text() == QStringLiteral("はい(&Y)")) b->click();
-    };
-    EXPECT_EQ(boxes.Show(BoxKind::Confirmation, QStringLiteral("q")), BoxAnswer::Yes);
-}
-
 class HintTest : public MainWindowFixture {
 protected:
     QString HintOver(QWidget* w, QPoint at) {

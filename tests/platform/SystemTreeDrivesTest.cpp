@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/Drives.h"
+#include "tests/fakes/FakeDrives.h"
 
 namespace {
 
