@@ -142,13 +142,6 @@ protected:
     void RaisePendingError();
     // True when the peer has closed and everything it sent has been read.
     bool PeerHasClosed();
-    // What a receive that returned `n` (its errno `err` when negative) means for a read that
-    // waits: data came; the peer has closed (raising the error its close came with, if any);
-    // a signal, try again; or nothing yet, wait. Any other error raises.
-    enum class Received { Data, Ended, Retry, Wait };
-    Received JudgeReceive(long n, int err);
-    // Errors of a receive that end nothing: no data yet, or a signal.
-    static bool Transient(int err);
     // One pass of the event loop, blocking until something happens. False when this object
     // was destroyed meanwhile: the caller must then leave without touching any member.
     static bool WaitForEvent(const std::shared_ptr<bool>& alive);
@@ -211,6 +204,13 @@ private:
 
     void NewSocket(bool zeroLinger);
     void DropSocket();
+    // What a receive that returned `n` (its errno `err` when negative) means for a read that
+    // waits: data came; the peer has closed (raising the error its close came with, if any);
+    // a signal, try again; or nothing yet, wait. Any other error raises.
+    enum class Received { Data, Ended, Retry, Wait };
+    Received JudgeReceive(long n, int err);
+    // Errors of a receive that end nothing: no data yet, or a signal.
+    static bool Transient(int err);
     void WatchRead();
     void ArmRead();
     void OnReadable();

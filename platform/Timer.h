@@ -12,7 +12,7 @@
 class TTimer : public QObject {
     Q_OBJECT
 public:
-    explicit TTimer(int interval = 1000, bool enabled = true, QObject* parent = nullptr);
+    TTimer(int interval, bool enabled, QObject* parent = nullptr);
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled);
     int Interval() const { return timer_.interval(); }
