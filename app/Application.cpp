@@ -12,6 +12,7 @@
 
 #include "app/AppIcon.h"
 #include "app/CommandLine.h"
+#include "app/FailureReports.h"
 #include "app/Forms.h"
 #include "app/ScreenshotRun.h"
 #include "app/TForm1.h"
@@ -101,6 +102,7 @@ int RunTessaly(int argc, char** argv) {
     InstallQtTranslations(QLocale(), QtTranslationsFolder());
     platform::InstallFontSubstitutes();
     platform::InstallSystemServices(QCoreApplication::applicationFilePath().toStdString());
+    InstallFailureReports();
 
     const QString shots = qEnvironmentVariable("TESSALY_SCREENSHOTS");
     if (!shots.isEmpty()) BeginScreenshotRun(shots);

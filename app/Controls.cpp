@@ -14,8 +14,6 @@
 #include <QToolTip>
 #include <algorithm>
 
-#include "platform/Guard.h"
-
 void SetButtonTextColour(QWidget* button, const QColor& colour) {
     QPalette p = button->palette();
     p.setColor(QPalette::Active, QPalette::ButtonText, colour);
@@ -26,29 +24,6 @@ void SetButtonTextColour(QWidget* button, const QColor& colour) {
 void NameScrollBars(QAbstractScrollArea* area, const QString& owner) {
     area->verticalScrollBar()->setAccessibleName(owner + QStringLiteral("の縦スクロールバー"));
     area->horizontalScrollBar()->setAccessibleName(owner + QStringLiteral("の横スクロールバー"));
-}
-
-TTimer::TTimer(int interval, bool enabled, QObject* parent) : QObject(parent), enabled_(enabled) {
-    timer_.setInterval(interval);
-    connect(&timer_, &QTimer::timeout, this, &TTimer::Tick);
-    if (enabled_) timer_.start();
-}
-
-void TTimer::SetEnabled(bool enabled) {
-    enabled_ = enabled;
-    if (enabled_)
-        timer_.start();
-    else
-        timer_.stop();
-}
-
-void TTimer::SetInterval(int ms) {
-    timer_.setInterval(ms);
-    if (enabled_) timer_.start();
-}
-
-void TTimer::Tick() {
-    if (OnTimer) platform::Guarded(OnTimer);
 }
 
 TLabel::TLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {

@@ -1,10 +1,10 @@
 #pragma once
-// Small controls of the form design that Qt lacks in the shape the handlers expect.
+// Small controls that Qt lacks in the shape the windows' handlers expect.
 #include <QGroupBox>
 #include <QLabel>
 #include <QObject>
-#include <QTimer>
-#include <functional>
+
+#include "platform/Timer.h"
 
 // Makes the painted controls (labels, status bar) and picture boxes (labels without text)
 // tell assistive technology their text; the first control created calls it.
@@ -17,25 +17,7 @@ void SetButtonTextColour(QWidget* button, const QColor& colour);
 // Names the scroll bars of a scrolling control after the control, for assistive technology.
 void NameScrollBars(class QAbstractScrollArea* area, const QString& owner);
 
-// An interval timer: ticks on the GUI thread while enabled; enabling restarts the countdown.
-class TTimer : public QObject {
-    Q_OBJECT
-public:
-    TTimer(int interval, bool enabled, QObject* parent = nullptr);
-    bool Enabled() const { return enabled_; }
-    void SetEnabled(bool enabled);
-    int Interval() const { return timer_.interval(); }
-    void SetInterval(int ms);
-    // The tick handler; exceptions are shown in the error box.
-    std::function<void()> OnTimer;
-
-private:
-    void Tick();
-    QTimer timer_;
-    bool enabled_;
-};
-
-// A label that sizes itself to its text, as the design's auto-size labels do. Setting the
+// A label that sizes itself to its text, so that a caption never gets cut off. Setting the
 // text only records it and schedules a paint, so a handler may update it per list entry;
 // the size follows before the next paint.
 class TLabel : public QWidget {

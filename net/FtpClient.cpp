@@ -1,6 +1,7 @@
 #include "net/FtpClient.h"
 
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -89,7 +90,7 @@ TFtpClient::~TFtpClient() {
 
 std::int64_t TFtpClient::BytesRecvd() const { return DataConnection ? DataConnection->BytesRecvd() : 0; }
 
-std::string TFtpClient::Exchange(const std::string& command) {
+std::string TFtpClient::Exchange(const std::string& command, const LineHandler& onLine) {
     ReportStatus(8, "Transaction");
     replyNumber_ = 0;
     // A line break or NUL inside would end the command early and smuggle in another.
@@ -97,13 +98,21 @@ std::string TFtpClient::Exchange(const std::string& command) {
     if (!connected_) throw EClosedByServer();
     ++owed_;
     Writeln(command);
-    lastReply_ = ReadReplyLine();
-    ReportStatus(1, lastReply_);
-    replyNumber_ = static_cast<std::int16_t>(ReplyNumberOrZero(lastReply_));
-    return lastReply_;
+    return ReadReply(onLine);
 }
 
-void TFtpClient::FinishReply(const std::string& first, const std::function<void(const std::string&)>& onLine) {
+std::string TFtpClient::ReadReply(const LineHandler& onLine) { return TakeReply(ReadReplyLine(), onLine); }
+
+std::string TFtpClient::TakeReply(const std::string& first, const LineHandler& onLine) {
+    lastReply_ = first;
+    replyNumber_ = static_cast<std::int16_t>(ReplyNumberOrZero(first));
+    ReportStatus(1, first);
+    if (onLine) onLine(first);
+    FinishReply(first, onLine);
+    return first;
+}
+
+void TFtpClient::FinishReply(const std::string& first, const LineHandler& onLine) {
     midReply_ = true;
     replyFirst_ = first;
     for (std::string line = first; net::ReplyContinues(first, line);) {
@@ -124,7 +133,6 @@ void TFtpClient::FinishReply(const std::string& first, const std::function<void(
 
 std::string TFtpClient::Transaction(const std::string& command) {
     std::string first = Exchange(command);
-    FinishReply(first);
     if (InRange(replyNumber_, 200, 299) && command.size() > 5 && (command.compare(0, 5, "TYPE ") == 0 ||
                                                                    command.compare(0, 5, "type ") == 0)) {
         const char type = command[5];
@@ -149,14 +157,15 @@ void TFtpClient::LostConnection() {
 void TFtpClient::ReadGreeting() {
     std::string first;
     do {
-        // A 1xx greeting ("ready in n minutes") is followed by the real one.
+        // A 1xx greeting ("ready in n minutes") is followed by the real one. A server that
+        // closes at once has said nothing.
         first = ReadLn();
-        lastReply_ = first;
-        replyNumber_ = 0;
-        if (first.empty()) break;
-        ReportStatus(1, first);
-        replyNumber_ = static_cast<std::int16_t>(ReplyNumberOrZero(first));
-        FinishReply(first);
+        if (first.empty()) {
+            lastReply_.clear();
+            replyNumber_ = 0;
+            break;
+        }
+        TakeReply(first);
     } while (Preliminary(replyNumber_));
     if (first.empty() || replyNumber_ < 200 || replyNumber_ >= 400) {
         // The server closed at once: there is nobody left to say QUIT to.
@@ -294,11 +303,7 @@ bool TFtpClient::Settle() {
     try {
         if (midReply_) FinishReply(std::string(replyFirst_));
         while (owed_ > 0 && connected_) {
-            std::string first = ReadReplyLine();
-            ReportStatus(1, first);
-            lastReply_ = first;
-            replyNumber_ = static_cast<std::int16_t>(ReplyNumberOrZero(first));
-            FinishReply(first);
+            const std::string first = ReadReply();
             // 221 answers QUIT, whatever the server failed to say before it.
             if (quitting_ && replyNumber_ == 221) owed_ = 0;
             // A Disconnect from a handler has read the final reply of the waiting download.
@@ -372,18 +377,21 @@ void TFtpClient::SendCommand(const std::string& command) {
         BringInStep();
         Transaction(command);
     }
-    // What failed, whatever the handlers do next.
     const int number = replyNumber_;
-    const std::string reply = lastReply_;
     if (InRange(number, 400, 599)) {
+        std::string reply = lastReply_;  // what failed, whatever the handlers do next
         if (InRange(number, 500, 502)) Fire(OnUnSupportedFunction, kind);
-        if (!OnFailure) throw FTPException(reply);
-        bool handled = false;
-        Fire(OnFailure, handled, kind);
-        if (!handled) throw FTPException(reply);
+        Refused(std::move(reply), kind);
         return;
     }
     Fire(OnSuccess, kind);
+}
+
+void TFtpClient::Refused(std::string reply, TCmdType kind) {
+    if (!OnFailure) throw FTPException(reply);
+    bool handled = false;
+    Fire(OnFailure, handled, kind);
+    if (!handled) throw FTPException(reply);
 }
 
 void TFtpClient::SetTransferType(int n) {
@@ -414,7 +422,7 @@ void TFtpClient::Download(const std::string& remote, const std::string& local) {
         std::exception_ptr failure;
         bool localFailure = false;
         try {
-            Download2(remote, target, success);
+            success = RetrieveFile(remote, target);
         } catch (const EInOutError&) {
             if (!*alive) throw;
             // The local file refused the data (a full disk): the server is still sending.
@@ -474,19 +482,16 @@ void TFtpClient::Download(const std::string& remote, const std::string& local) {
     }
 }
 
-void TFtpClient::Download2(const std::string& remote, const std::string& target, bool& success) {
-    // A negative reply to PASV, PORT or RETR. True: handled, the download ends quietly.
-    auto failureStep = [&]() -> bool {
-        const std::string reply = lastReply_;  // what failed, whatever the handler does next
-        if (!OnFailure) throw FTPException(reply);
-        bool handled = false;
-        Fire(OnFailure, handled, TCmdType::TransRetr);
-        if (!handled) throw FTPException(reply);
-        return true;
+bool TFtpClient::RetrieveFile(const std::string& remote, const std::string& target) {
+    // A negative reply to PASV, PORT or RETR that a failure handler took: the download ends
+    // quietly.
+    auto refused = [&] {
+        Refused(lastReply_, TCmdType::TransRetr);
+        return false;
     };
     if (Passive) {
         Transaction("PASV");
-        if (replyNumber_ >= 400 && failureStep()) return;
+        if (replyNumber_ >= 400) return refused();
         ThrowIfAborted();
         // The address in the reply is not used: the data goes to the control connection's host.
         DataConnection->Port = net::ParsePasvPort(lastReply_);
@@ -497,19 +502,17 @@ void TFtpClient::Download2(const std::string& remote, const std::string& target,
         // Only the server may connect, and only to where it reached us.
         DataConnection->Listen(true, LocalAddress(), PeerAddress());
         Transaction("PORT " + LocalAddressString() + DataConnection->LocalPortString());
-        if (InRange(replyNumber_, 301, 599) && failureStep()) return;
+        if (InRange(replyNumber_, 301, 599)) return refused();
     }
     ThrowIfAborted();
     ReportStatus(1, "RETR " + remote);
     bytesTotal_ = 0;
-    const std::string first = Exchange("RETR " + remote);
-    std::string line = first;
-    bytesTotal_ = net::ExtractByteCount(first);
-    FinishReply(first, [&](const std::string& next) {
+    std::string line;
+    Exchange("RETR " + remote, [&](const std::string& next) {
         line = next;
         if (bytesTotal_ == 0) bytesTotal_ = net::ExtractByteCount(next);
     });
-    if (InRange(replyNumber_, 301, 599) && failureStep()) return;
+    if (InRange(replyNumber_, 301, 599)) return refused();
     ThrowIfAborted();
     if (!Passive) AcceptData();
     // The last line of the preliminary reply has the final say, unless it names no size.
@@ -531,7 +534,7 @@ void TFtpClient::Download2(const std::string& remote, const std::string& target,
     if (!InRange(ReplyNumberOrZero(final), 200, 299) || (binary_ && announced > 0 && received < announced))
         throw FTPException(final);
     bytesTotal_ = received;
-    success = true;
+    return true;
 }
 
 void TFtpClient::AcceptData() {
@@ -570,13 +573,8 @@ std::string TFtpClient::ReadFinalReply() {
     try {
         if (lateFinal_.empty()) {
             std::string first;
-            do {
-                first = ReadReplyLine();
-                ReportStatus(1, first);
-                lastReply_ = first;
-                replyNumber_ = static_cast<std::int16_t>(ReplyNumberOrZero(first));
-                FinishReply(first);
-            } while (Preliminary(replyNumber_));
+            do first = ReadReply();
+            while (Preliminary(replyNumber_));
             awaitingFinal_ = false;
             return first;
         }

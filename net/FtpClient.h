@@ -65,9 +65,19 @@ private:
     class Operation;
     class Deadline;
 
-    // Sends a command and reads the first line of its reply; FinishReply reads the rest.
-    std::string Exchange(const std::string& command);
-    void FinishReply(const std::string& first, const std::function<void(const std::string&)>& onLine = {});
+    // Sees every line of a reply as it is read.
+    using LineHandler = std::function<void(const std::string& line)>;
+
+    // Sends a command and reads its whole reply; returns the reply's first line.
+    std::string Exchange(const std::string& command, const LineHandler& onLine = {});
+    // Reads one whole reply: its first line, which becomes the last reply and sets
+    // ReplyNumber, and the lines that continue it, each reported. Returns the first line.
+    std::string ReadReply(const LineHandler& onLine = {});
+    // The same for a first line read already.
+    std::string TakeReply(const std::string& first, const LineHandler& onLine = {});
+    // Reads the lines that continue the reply begun by `first`.
+    void FinishReply(const std::string& first, const LineHandler& onLine = {});
+    // A reply line; the server's close where one is due ends the connection (EClosedByServer).
     std::string ReadReplyLine();
     [[noreturn]] void LostConnection();
     void ReadGreeting();
@@ -76,7 +86,12 @@ private:
     void BringInStep();
     void DiscardLateInput();
     void ThrowIfAborted() const;
-    void Download2(const std::string& remote, const std::string& target, bool& success);
+    // A negative reply: a failure handler may take it, else it raises FTPException. The
+    // reply is a copy: the handler may read further replies.
+    void Refused(std::string reply, TCmdType kind);
+    // The transfer of a download: the data connection (PASV or PORT), RETR, the data into
+    // `target`, the final reply. False when a failure handler took a refusal of the server.
+    bool RetrieveFile(const std::string& remote, const std::string& target);
     void AcceptData();
     std::string ReadFinalReply();
     void SocketEvent(int event) override;

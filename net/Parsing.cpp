@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstddef>
 
+#include "net/WinsockErrors.h"
 #include "platform/Exceptions.h"
 
 namespace net {
@@ -10,53 +11,53 @@ namespace net {
 int WinsockErrorFromErrno(int err) {
     switch (err) {
         case 0: return 0;
-        case EINTR: return 10004;
-        case EBADF: return 10009;
+        case EINTR: return wsa::kInterrupted;
+        case EBADF: return wsa::kBadFile;
         case EACCES:
-        case EPERM: return 10013;
-        case EFAULT: return 10014;
-        case EINVAL: return 10022;
+        case EPERM: return wsa::kAccessDenied;
+        case EFAULT: return wsa::kBadAddress;
+        case EINVAL: return wsa::kInvalidArgument;
         case EMFILE:
-        case ENFILE: return 10024;
-        case EWOULDBLOCK: return 10035;
-        case EINPROGRESS: return 10036;
-        case EALREADY: return 10037;
-        case ENOTSOCK: return 10038;
-        case EDESTADDRREQ: return 10039;
-        case EMSGSIZE: return 10040;
-        case EPROTOTYPE: return 10041;
-        case ENOPROTOOPT: return 10042;
-        case EPROTONOSUPPORT: return 10043;
-        case ESOCKTNOSUPPORT: return 10044;
-        case EOPNOTSUPP: return 10045;
-        case EPFNOSUPPORT: return 10046;
-        case EAFNOSUPPORT: return 10047;
-        case EADDRINUSE: return 10048;
-        case EADDRNOTAVAIL: return 10049;
-        case ENETDOWN: return 10050;
-        case ENETUNREACH: return 10051;
-        case ENETRESET: return 10052;
-        case ECONNABORTED: return 10053;
-        case ECONNRESET: return 10054;
+        case ENFILE: return wsa::kTooManyFiles;
+        case EWOULDBLOCK: return wsa::kWouldBlock;
+        case EINPROGRESS: return wsa::kInProgress;
+        case EALREADY: return wsa::kAlreadyInProgress;
+        case ENOTSOCK: return wsa::kNotSocket;
+        case EDESTADDRREQ: return wsa::kDestinationRequired;
+        case EMSGSIZE: return wsa::kMessageTooLong;
+        case EPROTOTYPE: return wsa::kWrongProtocolType;
+        case ENOPROTOOPT: return wsa::kBadProtocolOption;
+        case EPROTONOSUPPORT: return wsa::kProtocolNotSupported;
+        case ESOCKTNOSUPPORT: return wsa::kSocketTypeNotSupported;
+        case EOPNOTSUPP: return wsa::kOperationNotSupported;
+        case EPFNOSUPPORT: return wsa::kProtocolFamilyNotSupported;
+        case EAFNOSUPPORT: return wsa::kAddressFamilyNotSupported;
+        case EADDRINUSE: return wsa::kAddressInUse;
+        case EADDRNOTAVAIL: return wsa::kAddressNotAvailable;
+        case ENETDOWN: return wsa::kNetworkDown;
+        case ENETUNREACH: return wsa::kNetworkUnreachable;
+        case ENETRESET: return wsa::kNetworkReset;
+        case ECONNABORTED: return wsa::kConnectionAborted;
+        case ECONNRESET: return wsa::kConnectionReset;
         case ENOBUFS:
-        case ENOMEM: return 10055;
-        case EISCONN: return 10056;
-        case ENOTCONN: return 10057;
+        case ENOMEM: return wsa::kNoBufferSpace;
+        case EISCONN: return wsa::kAlreadyConnected;
+        case ENOTCONN: return wsa::kNotConnected;
         case ESHUTDOWN:
-        case EPIPE: return 10058;
-        case ETOOMANYREFS: return 10059;
-        case ETIMEDOUT: return 10060;
-        case ECONNREFUSED: return 10061;
-        case ELOOP: return 10062;
-        case ENAMETOOLONG: return 10063;
-        case EHOSTDOWN: return 10064;
-        case EHOSTUNREACH: return 10065;
-        case ENOTEMPTY: return 10066;
-        case EUSERS: return 10068;
-        case EDQUOT: return 10069;
-        case ESTALE: return 10070;
-        case EREMOTE: return 10071;
-        default: return 20000 + err;  // no Winsock peer; still above 10000 so it raises
+        case EPIPE: return wsa::kShutDown;
+        case ETOOMANYREFS: return wsa::kTooManyReferences;
+        case ETIMEDOUT: return wsa::kTimedOut;
+        case ECONNREFUSED: return wsa::kConnectionRefused;
+        case ELOOP: return wsa::kSymbolicLinkLoop;
+        case ENAMETOOLONG: return wsa::kNameTooLong;
+        case EHOSTDOWN: return wsa::kHostDown;
+        case EHOSTUNREACH: return wsa::kHostUnreachable;
+        case ENOTEMPTY: return wsa::kNotEmpty;
+        case EUSERS: return wsa::kTooManyUsers;
+        case EDQUOT: return wsa::kDiskQuota;
+        case ESTALE: return wsa::kStaleHandle;
+        case EREMOTE: return wsa::kRemotePath;
+        default: return wsa::kUnmappedBase + err;
     }
 }
 
@@ -66,56 +67,56 @@ struct ErrorRow {
     const char* text;
 };
 constexpr ErrorRow kErrorTable[] = {
-    {10004, "Interrupted system call"},
-    {10009, "Bad file number"},
-    {10013, "Permission denied"},
-    {10014, "Bad address"},
-    {10022, "Invalid argument"},
-    {10024, "Too many open files"},
-    {10035, "Operation would block"},
-    {10036, "Operation now in progress"},
-    {10037, "Operation already in progress"},
-    {10038, "Socket operation on non-socket"},
-    {10039, "Destination address required"},
-    {10040, "Message too long"},
-    {10041, "Wrong protocol type for socket"},
-    {10042, "Bad protocol option"},
-    {10043, "Protocol not supported"},
-    {10044, "Socket type not supported"},
-    {10045, "Operation not supported on socket"},
-    {10046, "Protocol family not supported"},
-    {10047, "Address family not supported by protocol family"},
-    {10048, "Address already in use"},
-    {10049, "Can't assign requested address"},
-    {10050, "Network is down"},
-    {10051, "Network is unreachable"},
-    {10052, "Network dropped connection or reset"},
-    {10053, "Software caused connection abort"},
-    {10054, "Connection reset by peer"},
-    {10055, "No buffer space available"},
-    {10056, "Socket is already connected"},
-    {10057, "Socket is not connected"},
-    {10058, "Can't send after socket shutdown"},
-    {10059, "Too many references, can't splice"},
-    {10060, "Connection timed out"},
-    {10061, "Connection refused"},
-    {10062, "Too many levels of symbolic links"},
-    {10063, "File name too long"},
-    {10064, "Host is down"},
-    {10065, "No route to Host"},
-    {10066, "Directory not empty"},
-    {10067, "Too many processes"},
-    {10068, "Too many users"},
-    {10069, "Disc quota exceeded"},
-    {10070, "Stale NFS file handle"},
-    {10071, "Too many levels of remote in path"},
-    {10091, "Network subsystem is unavailable"},
-    {10092, "Incompatible version of WINSOCK.DLL"},
-    {10093, "Successful WSAStartup not yet performed"},
-    {11001, "Host not found"},
-    {11002, "Non-Authoritative Host not found"},
-    {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
-    {11004, "Valid name, no data record of requested type"},
+    {wsa::kInterrupted, "Interrupted system call"},
+    {wsa::kBadFile, "Bad file number"},
+    {wsa::kAccessDenied, "Permission denied"},
+    {wsa::kBadAddress, "Bad address"},
+    {wsa::kInvalidArgument, "Invalid argument"},
+    {wsa::kTooManyFiles, "Too many open files"},
+    {wsa::kWouldBlock, "Operation would block"},
+    {wsa::kInProgress, "Operation now in progress"},
+    {wsa::kAlreadyInProgress, "Operation already in progress"},
+    {wsa::kNotSocket, "Socket operation on non-socket"},
+    {wsa::kDestinationRequired, "Destination address required"},
+    {wsa::kMessageTooLong, "Message too long"},
+    {wsa::kWrongProtocolType, "Wrong protocol type for socket"},
+    {wsa::kBadProtocolOption, "Bad protocol option"},
+    {wsa::kProtocolNotSupported, "Protocol not supported"},
+    {wsa::kSocketTypeNotSupported, "Socket type not supported"},
+    {wsa::kOperationNotSupported, "Operation not supported on socket"},
+    {wsa::kProtocolFamilyNotSupported, "Protocol family not supported"},
+    {wsa::kAddressFamilyNotSupported, "Address family not supported by protocol family"},
+    {wsa::kAddressInUse, "Address already in use"},
+    {wsa::kAddressNotAvailable, "Can't assign requested address"},
+    {wsa::kNetworkDown, "Network is down"},
+    {wsa::kNetworkUnreachable, "Network is unreachable"},
+    {wsa::kNetworkReset, "Network dropped connection or reset"},
+    {wsa::kConnectionAborted, "Software caused connection abort"},
+    {wsa::kConnectionReset, "Connection reset by peer"},
+    {wsa::kNoBufferSpace, "No buffer space available"},
+    {wsa::kAlreadyConnected, "Socket is already connected"},
+    {wsa::kNotConnected, "Socket is not connected"},
+    {wsa::kShutDown, "Can't send after socket shutdown"},
+    {wsa::kTooManyReferences, "Too many references, can't splice"},
+    {wsa::kTimedOut, "Connection timed out"},
+    {wsa::kConnectionRefused, "Connection refused"},
+    {wsa::kSymbolicLinkLoop, "Too many levels of symbolic links"},
+    {wsa::kNameTooLong, "File name too long"},
+    {wsa::kHostDown, "Host is down"},
+    {wsa::kHostUnreachable, "No route to Host"},
+    {wsa::kNotEmpty, "Directory not empty"},
+    {wsa::kTooManyProcesses, "Too many processes"},
+    {wsa::kTooManyUsers, "Too many users"},
+    {wsa::kDiskQuota, "Disc quota exceeded"},
+    {wsa::kStaleHandle, "Stale NFS file handle"},
+    {wsa::kRemotePath, "Too many levels of remote in path"},
+    {wsa::kSystemNotReady, "Network subsystem is unavailable"},
+    {wsa::kVersionNotSupported, "Incompatible version of WINSOCK.DLL"},
+    {wsa::kNotInitialised, "Successful WSAStartup not yet performed"},
+    {wsa::kHostNotFound, "Host not found"},
+    {wsa::kTryAgain, "Non-Authoritative Host not found"},
+    {wsa::kNoRecovery, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
+    {wsa::kNoData, "Valid name, no data record of requested type"},
 };
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }

@@ -12,12 +12,10 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/Exceptions.h"
 
 class QSocketNotifier;
-class QTimer;
 
 // A socket call failed, a lookup or connection did not succeed, or a wait was canceled.
 class ESockError : public Exception {
@@ -38,7 +36,7 @@ public:
 };
 
 class TBlockingSocket;
-class TThreadTimer;
+class TTimer;
 
 using TNotifyEvent = std::function<void(TBlockingSocket* Sender)>;
 using THandlerEvent = std::function<void(bool& Handled)>;
@@ -48,36 +46,11 @@ using TOnErrorEvent = std::function<void(TBlockingSocket* Sender, std::uint16_t 
 
 namespace net {
 // A host lookup: fills the IPv4 address (network byte order) and returns 0, or returns the
-// Winsock lookup error (11001 host not found, ...). Runs on a worker thread.
+// lookup error (wsa::kHostNotFound, ...). Runs on a worker thread.
 using HostResolver = std::function<int(const std::string& name, std::uint32_t& address)>;
 // Replaces the system resolver for every later lookup; an empty function restores it.
 void SetHostResolver(HostResolver resolver);
 }  // namespace net
-
-// A repeating interval timer whose ticks run on the GUI thread.
-class TThreadTimer : public QObject {
-public:
-    explicit TThreadTimer(QObject* Owner = nullptr);
-    ~TThreadTimer() override;
-
-    bool Enabled() const { return enabled_; }
-    void SetEnabled(bool value);
-    std::uint32_t Interval() const { return interval_; }
-    void SetInterval(std::uint32_t value);
-    void SetOnTimer(std::function<void(TThreadTimer* Sender)> handler);
-    bool Running() const;
-
-protected:
-    virtual void DoTimer();
-
-private:
-    void UpdateTimer();
-
-    bool enabled_ = true;
-    std::uint32_t interval_ = 1000;
-    std::function<void(TThreadTimer*)> onTimer_;
-    std::unique_ptr<QTimer> timer_;
-};
 
 class TBlockingSocket : public QObject {
 public:
@@ -90,9 +63,6 @@ public:
     TBlockingSocket(const TBlockingSocket&) = delete;
     TBlockingSocket& operator=(const TBlockingSocket&) = delete;
 
-    // Published properties.
-    std::string Name;
-    int Tag = 0;
     std::string Host;
     int Port = 0;
     int TimeOut = 0;
@@ -110,9 +80,6 @@ public:
     THandlerEvent OnConnectionRequired;
     TNotifyEvent OnPacketRecvd;
     TNotifyEvent OnPacketSent;  // never fired
-    // Internal hooks: data arrival and accept on a listening socket.
-    TNotifyEvent OnDataArrival;
-    TNotifyEvent OnAcceptHook;
 
     virtual int Accept();
     virtual void Connect();
@@ -157,7 +124,6 @@ public:
     const std::string& LastReply() const { return lastReply_; }
     std::int64_t BytesRecvd() const { return bytesRecvd_; }
     std::int64_t BytesTotal() const { return bytesTotal_; }
-    const std::vector<std::string>& WinsockInfo() const { return winsockInfo_; }
     std::uint32_t RemoteAddress() const { return remoteAddress_; }
     bool TimedOut() const { return timedOut_; }
     bool Canceled() const { return canceled_; }
@@ -170,7 +136,7 @@ protected:
     void TimerOn();
     void TimerOff();
     void TimerTriggered();
-    // Raises for a Winsock error number unless it is `tolerated` or not above 10000.
+    // Raises for a socket error number (above wsa::kBase) unless it is `tolerated`.
     std::string CheckError(int error, int tolerated);
     // Raises the error that a notification found on the socket (a reset), if there is one.
     void RaisePendingError();
@@ -218,11 +184,33 @@ protected:
 
 private:
     struct Lookup;
-    class TimerScope;
 
-    void InitWinsock();
+    // Arms the time-out timer for a scope and disarms it on every exit, unless the object died.
+    class TimerScope {
+    public:
+        explicit TimerScope(TBlockingSocket& s) : s_(s), alive_(s.alive_) { s_.TimerOn(); }
+        ~TimerScope() {
+            try {
+                if (*alive_) s_.TimerOff();
+            } catch (...) {
+                // Only a status handler that destroyed the object gets here; nothing is left to do.
+            }
+        }
+
+    private:
+        TBlockingSocket& s_;
+        std::shared_ptr<bool> alive_;
+    };
+
     void NewSocket(bool zeroLinger);
     void DropSocket();
+    // What a receive that returned `n` (its errno `err` when negative) means for a read that
+    // waits: data came; the peer has closed (raising the error its close came with, if any);
+    // a signal, try again; or nothing yet, wait. Any other error raises.
+    enum class Received { Data, Ended, Retry, Wait };
+    Received JudgeReceive(long n, int err);
+    // Errors of a receive that end nothing: no data yet, or a signal.
+    static bool Transient(int err);
     void WatchRead();
     void ArmRead();
     void OnReadable();
@@ -230,11 +218,11 @@ private:
     void Post(int event, int error, bool completion);
     void HandleSocketMessage(int event, int error, bool completion);
     void LookupDone(std::uint32_t address, int error);
-    void SpliceToFile(int pipeRead, int fileFd, std::size_t size);
+    // A running lookup's answer is dropped when it comes.
+    void ForgetLookup();
 
     std::array<char, kBufferSize> buffer_{};
-    std::vector<std::string> winsockInfo_;
-    std::unique_ptr<TThreadTimer> timer_;
+    std::unique_ptr<TTimer> timer_;
     std::shared_ptr<Lookup> lookup_;
     std::uint32_t remoteAddress_ = 0;
     std::uint32_t remoteLookup_ = 0;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/FailureReports.h"
 #include "platform/Fonts.h"
 #include "platform/Guard.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
     {
         platform::GuardedApplication app(argc, argv);
         platform::InstallFontSubstitutes();
+        InstallFailureReports();
         rc = RUN_ALL_TESTS();
     }
     if (!runtimeDir.empty()) {

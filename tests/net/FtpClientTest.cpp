@@ -128,6 +128,105 @@ TEST_F(FtpLogin, ProxyLoginLine) {
     EXPECT_TRUE(c.Has("connect"));
 }
 
+// The firewall log-in and the proxy log-in lines, each with its failure twin. A firewall's
+// USER and PASS are judged like the user's own; the proxy line (USER with "@", OPEN, SITE) is
+// not: the user's log-in that follows decides.
+TEST_F(FtpLogin, FirewallAndProxyVariants) {
+    using Steps = std::vector<std::pair<std::string, std::string>>;  // command, reply
+    struct Row {
+        const char* name;
+        bool firewallLogin;
+        bool viaProxy;
+        TFirewallType type;
+        Steps steps;
+        const char* failure;  // the exception's text; nullptr: logged in
+    };
+    const Row rows[] = {
+        {"firewall user and password", true, false, TFirewallType::FTUser,
+         {{"USER fw", "331 fw pass\r\n"}, {"PASS fwp", "230 fw ok\r\n"}, {"USER u", "331 pass\r\n"},
+          {"PASS p", "230 ok\r\n"}},
+         nullptr},
+        {"firewall without password", true, false, TFirewallType::FTUser,
+         {{"USER fw", "230 fw ok\r\n"}, {"USER u", "331 pass\r\n"}, {"PASS p", "230 ok\r\n"}}, nullptr},
+        {"firewall refuses the user", true, false, TFirewallType::FTUser,
+         {{"USER fw", "530 not you\r\n"}}, "530 not you\r\n"},
+        {"firewall refuses the password", true, false, TFirewallType::FTUser,
+         {{"USER fw", "331 fw pass\r\n"}, {"PASS fwp", "530 wrong\r\n"}}, "530 wrong\r\n"},
+        {"open", false, true, TFirewallType::FtOpen,
+         {{"OPEN ftp.example", "220 connected\r\n"}, {"USER u", "331 pass\r\n"}, {"PASS p", "230 ok\r\n"}},
+         nullptr},
+        {"open refused, not judged", false, true, TFirewallType::FtOpen,
+         {{"OPEN ftp.example", "500 what\r\n"}, {"USER u", "230 ok\r\n"}}, nullptr},
+        {"site", false, true, TFirewallType::FtSite,
+         {{"SITE ftp.example", "200 connected\r\n"}, {"USER u", "331 pass\r\n"}, {"PASS p", "230 ok\r\n"}},
+         nullptr},
+        {"site, then the user is refused", false, true, TFirewallType::FtSite,
+         {{"SITE ftp.example", "200 connected\r\n"}, {"USER u", "530 no\r\n"}}, "530 no\r\n"},
+        {"firewall, then open", true, true, TFirewallType::FtOpen,
+         {{"USER fw", "331 fw pass\r\n"}, {"PASS fwp", "230 fw ok\r\n"}, {"OPEN ftp.example", "220 hi\r\n"},
+          {"USER u", "331 pass\r\n"}, {"PASS p", "230 ok\r\n"}},
+         nullptr},
+        {"firewall, then user at host", true, true, TFirewallType::FTUser,
+         {{"USER fw", "331 fw pass\r\n"}, {"PASS fwp", "230 fw ok\r\n"}, {"USER u@ftp.example", "331 pass\r\n"},
+          {"PASS p", "230 ok\r\n"}},
+         nullptr},
+        {"firewall refused before the proxy line", true, true, TFirewallType::FtSite,
+         {{"USER fw", "421 closing\r\n"}}, "421 closing\r\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Every end of a log-in says QUIT, unless the server has said that it is closing.
+        const bool quits = !row.failure || std::string(row.failure).rfind("421", 0) != 0;
+        ScriptServer server([steps = row.steps, quits](ScriptServer& s) {
+            s.Send("220 ready\r\n");
+            for (const auto& [command, reply] : steps) s.Expect(command, reply);
+            if (quits) s.Expect("QUIT", "221 bye\r\n");
+            s.DrainUntilClosed();
+        });
+        Client c(server.Port());
+        c.ftp.FWAuthenticate = row.firewallLogin;
+        c.ftp.FWUserID = "fw";
+        c.ftp.FWPassword = "fwp";
+        c.ftp.FirewallType = row.type;
+        if (row.viaProxy) {
+            c.ftp.Host = "ftp.example";  // never looked up: the proxy is reached
+            c.ftp.Proxy = "127.0.0.1";
+            c.ftp.ProxyPort = server.Port();
+        }
+        std::string failure;
+        try {
+            c.ftp.Connect();
+        } catch (const FTPException& e) {
+            failure = e.what();
+        }
+        if (row.failure) {
+            EXPECT_EQ(failure, row.failure);
+            EXPECT_FALSE(c.ftp.Connected());
+            EXPECT_TRUE(c.Has("connection failed"));
+            EXPECT_FALSE(c.Has("connect"));
+        } else {
+            EXPECT_EQ(failure, "");
+            EXPECT_TRUE(c.ftp.Connected());
+            EXPECT_TRUE(c.Has("connect"));
+            EXPECT_FALSE(c.Has("connection failed"));
+            c.ftp.Disconnect();
+        }
+        ASSERT_TRUE(PumpUntil([&] { return server.Finished(); }));
+        EXPECT_EQ(server.Error(), "");
+        std::vector<std::string> sent;
+        int passwords = 0;
+        for (const auto& step : row.steps) {
+            sent.push_back(step.first);
+            passwords += step.first.rfind("PASS ", 0) == 0;
+        }
+        if (quits) sent.push_back("QUIT");
+        EXPECT_EQ(server.Commands(), sent);
+        // Passwords are reported as "PASS " alone, the firewall's as well.
+        EXPECT_EQ(c.Count("status PASS "), passwords);
+        for (const auto& e : c.log) EXPECT_EQ(e.find("fwp"), std::string::npos) << e;
+    }
+}
+
 TEST_F(FtpCommands, LineBreaksAreRefusedBeforeSending) {
     ScriptServer server([](ScriptServer& s) {
         Login(s);
