@@ -16,6 +16,7 @@
 
 #include "app/AppIcon.h"
 #include "app/CommandLine.h"
+#include "app/FirstPaint.h"
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "app/TForm3.h"
@@ -32,7 +33,9 @@ namespace {
 
 // Screenshots of the main window in both views and of the help window, for a look at the
 // program on a machine without a screen (TESSALY_SCREENSHOTS=folder).
-void TakeScreenshots(const QString& folder) {
+void TakeScreenshots(const QString& folder, ApplicationWindows& windows) {
+    // The help window is among the shots, even when the main window has not been painted yet.
+    windows.CreateHiddenWindows();
     QDir().mkpath(folder);
     auto save = [&](QWidget* w, const char* name) {
         QString path = folder + QLatin1Char('/') + QLatin1String(name);
@@ -78,26 +81,6 @@ void AnswerBoxesAfterCapture(const QString& folder) {
     };
     platform::Current().boxes = std::move(boxes);
 }
-
-// Says "shown" once the main window has been painted the first time, then ends the loop.
-class FirstPaintReporter : public QObject {
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Paint && !done_) {
-            done_ = true;
-            QTimer::singleShot(0, [] {
-                std::printf("shown\n");
-                std::fflush(stdout);
-                QCoreApplication::exit(0);
-            });
-        }
-        return false;
-    }
-
-private:
-    bool done_ = false;
-};
 
 // A later start in this working folder asked for the window.
 void BringToFront() {
@@ -169,7 +152,7 @@ int RunTessaly(int argc, char** argv) {
 
     // Declared first so that the lock outlives everything the windows do at the end.
     platform::SingleInstance instance;
-    ApplicationWindows windows;
+    ApplicationWindows windows(ApplicationWindows::Start::MainWindowFirst);
     // The working folder is settled now: one program per folder from here on.
     if (!instance.Claim(platform::GetCurrentDir(), BringToFront)) return 0;
     if (qEnvironmentVariableIsSet("TESSALY_REPORT_INSTANCE")) {
@@ -177,18 +160,30 @@ int RunTessaly(int argc, char** argv) {
         std::fflush(stdout);
     }
     Form1->show();
+    // What the first picture of the main window does not need follows it: the windows not
+    // shown at start and the desktop-wide key watch. No handler that needs them runs
+    // before: the timers that use them tick seconds after the start, and clicks come after
+    // the paint. The fallback covers a window that starts minimized and so is not painted.
+    AfterFirstPaint(Form1, 500, [&windows] {
+        windows.CreateHiddenWindows();
+        if (auto* keys = dynamic_cast<platform::DeferredKeyState*>(platform::Current().keys.get())) keys->Make();
+    });
     // The picture helper starts beside the window, ready for the first picture.
     platform::PreparePictureHelper();
 
     if (!shots.isEmpty()) {
-        QTimer::singleShot(300, [shots] {
-            TakeScreenshots(shots);
+        QTimer::singleShot(300, [shots, &windows] {
+            TakeScreenshots(shots, windows);
             QCoreApplication::exit(0);
         });
     }
     if (qEnvironmentVariableIsSet("TESSALY_REPORT_SHOWN")) {
         // Start-up measurement: say when the main window has been painted, then leave.
-        Form1->installEventFilter(new FirstPaintReporter(Form1));
+        AfterFirstPaint(Form1, -1, [] {
+            std::printf("shown\n");
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+        });
     }
     return app.exec();
 }

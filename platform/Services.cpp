@@ -13,7 +13,7 @@ void FillSystemServices(Services& s, const std::string& programPath) {
     if (!s.boxes) s.boxes = std::make_unique<QtMessageBoxes>();
     if (!s.desktop) s.desktop = std::make_unique<QtDesktop>();
     if (!s.drives) s.drives = std::make_unique<LinuxDrives>();
-    if (!s.keys) s.keys = MakeSystemKeyState();
+    if (!s.keys) s.keys = MakeDeferredSystemKeyState();
     if (!s.registry) s.registry = std::make_unique<FileRegistry>(FileRegistry::ForCurrentUser(programPath));
     if (!s.media) s.media = std::make_unique<GstMediaDevice>();
     if (!s.waveOut) s.waveOut = std::make_unique<GstWaveOut>();
