@@ -33,6 +33,11 @@ bool PathExists(const std::string& path);
 // Deletes a file; on failure returns false and sets `err` to the errno. A path holding a
 // NUL byte names no file: none of these three functions looks it up.
 bool DeleteFile(const std::string& path, int* err = nullptr);
+// Deletes `path` only when it is a plain file itself (not a link, folder or other kind);
+// true when it did.
+bool DeletePlainFile(const std::string& path);
+// Creates an empty plain file unless anything of that name exists; true when it made one.
+bool CreateFileIfMissing(const std::string& path);
 
 // The system's text for an errno, for messages the user reads.
 std::string SystemErrorText(int err);
