@@ -1,5 +1,5 @@
 #pragma once
-// Small controls of the form design that Qt lacks in the shape the handlers expect.
+// Small controls that the windows use and Qt lacks in the shape the handlers expect.
 #include <QGroupBox>
 #include <QLabel>
 #include <QObject>
@@ -35,7 +35,7 @@ private:
     bool enabled_;
 };
 
-// A label that sizes itself to its text, as the design's auto-size labels do. Setting the
+// A label that sizes itself to its text, so a longer caption is never cut. Setting the
 // text only records it and schedules a paint, so a handler may update it per list entry;
 // the size follows before the next paint.
 class TLabel : public QWidget {
