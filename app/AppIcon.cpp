@@ -8,7 +8,7 @@
 
 namespace {
 
-// Each picture is drawn once in a 100 x 100 design box and scaled to the size asked for,
+// Each picture is drawn in a 100 x 100 drawing box scaled to the size asked for,
 // so the small sizes keep the proportions of the large ones.
 using Drawing = std::function<void(QPainter&)>;
 

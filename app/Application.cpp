@@ -13,6 +13,7 @@
 #include "app/AppIcon.h"
 #include "app/CommandLine.h"
 #include "app/FailureReports.h"
+#include "app/FirstPaint.h"
 #include "app/Forms.h"
 #include "app/ScreenshotRun.h"
 #include "app/TForm1.h"
@@ -109,7 +110,7 @@ int RunTessaly(int argc, char** argv) {
 
     // Declared first so that the lock outlives everything the windows do at the end.
     platform::SingleInstance instance;
-    ApplicationWindows windows;
+    ApplicationWindows windows(ApplicationWindows::Start::MainWindowFirst);
     // The working folder is settled now: one program per folder from here on.
     if (!instance.Claim(platform::GetCurrentDir(), BringToFront)) return 0;
     if (qEnvironmentVariableIsSet("TESSALY_REPORT_INSTANCE")) {
@@ -117,13 +118,29 @@ int RunTessaly(int argc, char** argv) {
         std::fflush(stdout);
     }
     Form1->show();
-    // The picture helper starts beside the window, ready for the first picture.
-    platform::PreparePictureHelper();
+    // What the first picture of the main window does not need follows it: the windows not
+    // shown at start, the desktop-wide key watch and the picture helper, ready for the first
+    // picture. No handler that needs them runs before: the timers that use them tick
+    // seconds after the start, and clicks come after the paint. The fallback covers a
+    // window that starts minimized and so is not painted.
+    AfterFirstPaint(Form1, 500, [&windows] {
+        windows.CreateHiddenWindows();
+        if (auto* keys = dynamic_cast<platform::DeferredKeyState*>(platform::Current().keys.get())) keys->Make();
+        platform::PreparePictureHelper();
+    });
 
-    if (!shots.isEmpty()) TakeScreenshotsSoon(shots);
+    if (!shots.isEmpty()) {
+        // The help window is among the shots, painted or not.
+        windows.CreateHiddenWindows();
+        TakeScreenshotsSoon(shots);
+    }
     if (qEnvironmentVariableIsSet("TESSALY_REPORT_SHOWN")) {
         // Start-up measurement: say when the main window has been painted, then leave.
-        Form1->installEventFilter(new FirstPaintReporter(Form1));
+        AfterFirstPaint(Form1, -1, [] {
+            std::printf("shown\n");
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+        });
     }
     return app.exec();
 }

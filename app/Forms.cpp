@@ -11,9 +11,16 @@ TForm4* Form4 = nullptr;
 TForm5* Form5 = nullptr;
 TForm6* Form6 = nullptr;
 
-ApplicationWindows::ApplicationWindows() {
-    // The design's order of creation; only the main window is shown afterwards.
+ApplicationWindows::ApplicationWindows(Start start) {
+    // The main window first, then the hidden ones, always in the same order, so that every
+    // start and every test builds the same state. Only the main window is shown afterwards.
     Form1 = new TForm1();
+    if (start == Start::AllWindows) CreateHiddenWindows();
+}
+
+void ApplicationWindows::CreateHiddenWindows() {
+    if (hiddenCreated_) return;
+    hiddenCreated_ = true;
     Form4 = new TForm4();
     Form6 = new TForm6();
     Form3 = new TForm3();

@@ -50,7 +50,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::MSWindowsFixe
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
     setFixedSize(kClientWidth, kClientHeight);
-    setWindowIcon(AppIcon());
+    // The application's icon, drawn once at start; drawn here when there is none.
+    const QIcon appIcon = QGuiApplication::windowIcon();
+    setWindowIcon(appIcon.isNull() ? AppIcon() : appIcon);
     BuildControls();
     FormCreate();
 }
@@ -103,7 +105,7 @@ void TForm1::BuildControls() {
     ComboBox2->setEditText(QStringLiteral("*.MP3"));
     // Files dropped on the box join the list like anywhere else on the window.
     ComboBox2->lineEdit()->setAcceptDrops(false);
-    // The designed 62 pixels leave the text too little room for "*.WMP" with the edit's
+    // The box's 62 pixels leave the text too little room for "*.WMP" with the edit's
     // usual inner margins: drop them, so every pattern shows whole.
     ComboBox2->lineEdit()->setTextMargins(-1, 0, -2, 0);
     // Screen readers name the box and its edit field by the label beside them.

@@ -37,7 +37,7 @@ public:
     // Outer height of the launcher view (toolbar only) and of the list view (everything).
     static constexpr int kLauncherHeight = 102;
     static constexpr int kListHeight = 315;
-    // The dialog frame around the client area: borders and caption of the design's window.
+    // The frame around the client area (borders and caption), which the outer heights include.
     static constexpr int kFrameWidth = platform::kFrameWidth;
     static constexpr int kFrameHeight = platform::kFrameHeight;
     static constexpr int kClientWidth = 566;
@@ -46,11 +46,11 @@ public:
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Outer size of the window (client area plus the designed frame).
+    // Outer size of the window (client area plus the frame).
     QSize OuterSize() const;
     void SetOuterHeight(int height);
 
-    // ---- controls, under their design names ----
+    // ---- controls, under the names every subsystem's handlers use ----
     QFrame* ControlBar1;
     QToolButton* SpeedButton1;
     QToolButton* SpeedButton2;
@@ -125,8 +125,9 @@ public:
     void SpeedButton6Click();
 
     // ---- result store ----
-    enum class StoreOp { DeleteForSearch, WriteForSearch, ReadForPattern, ReadForKeyword };
-    std::string StoredListPath(const std::string& boxText, StoreOp op) const;
+    // The stored list of a box text: one file per extension, whichever use it is for, so a
+    // list is always found where it was written.
+    std::string StoredListPath(const std::string& boxText) const;
     void DeleteStoredList(const std::string& pattern);
     void WriteStoredList(const std::string& pattern);
     void ReadStoredList(const std::string& path, const std::string* keyword);

@@ -12,8 +12,8 @@
 
 namespace {
 
-// Every help line gets the same 12-pixel row, as in the design, whatever the font's
-// natural line height is.
+// Every help line gets the same 12-pixel row, whatever the font's natural line height is:
+// the whole help text then fits the list with the lines evenly spaced.
 class FixedRowDelegate : public QStyledItemDelegate {
 public:
     FixedRowDelegate(int rowHeight, QObject* parent) : QStyledItemDelegate(parent), rowHeight_(rowHeight) {}

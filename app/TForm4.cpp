@@ -30,7 +30,7 @@ TForm4::TForm4(QWidget* parent)
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setGeometry(16, 32, 713, 17);
-    // A plain bar without a percentage, as the design's bar has none.
+    // A plain bar: a percentage would count folders of one level, not the time left.
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setAccessibleName(QStringLiteral("検索の進み具合"));
     ApplyBar();

@@ -19,7 +19,7 @@ public:
     void RepaintAll();
     void SetText(const QString& text);
     void SetMaximum(int maximum);
-    // Clamped to 0..maximum, like the bar of the design.
+    // Clamped to 0..maximum: a count past the end shows a full bar, never a wrong one.
     void SetPosition(int position);
     void RepaintBar();
 

@@ -85,6 +85,20 @@ bool DeleteFile(const std::string& path, int* err) {
     return false;
 }
 
+bool DeletePlainFile(const std::string& path) {
+    if (HoldsNul(path)) return false;
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0;
+}
+
+bool CreateFileIfMissing(const std::string& path) {
+    if (HoldsNul(path)) return false;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
 std::string SystemErrorText(int err) {
     char buf[256];
     // GNU strerror_r may return a static text instead of filling the buffer.

@@ -36,6 +36,11 @@ bool PathExists(const std::string& path);
 bool DeleteFile(const std::string& path, int* err = nullptr);
 // The size of a plain file; -1 when there is none (also for a path holding a NUL byte).
 std::int64_t FileSize(const std::string& path);
+// Deletes `path` only when it is a plain file itself (not a link, folder or other kind);
+// true when it did.
+bool DeletePlainFile(const std::string& path);
+// Creates an empty plain file unless anything of that name exists; true when it made one.
+bool CreateFileIfMissing(const std::string& path);
 
 // The system's text for an errno, for messages the user reads.
 std::string SystemErrorText(int err);

@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <bitset>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -126,6 +127,24 @@ std::vector<InputSource> InputSourceOrder(std::string_view qtPlatform, bool have
 // The key state for the running program; says once on standard error when only the
 // application's own keys (and, under X11, keys held at a query) can be seen.
 std::unique_ptr<KeyState> MakeSystemKeyState();
+
+// A key state made by `make` at its first query or at Make(), whichever comes first: the
+// program's start then does not wait for the X input setup (a connection of its own, the
+// keyboard map), which the idle check needs only a second later.
+class DeferredKeyState : public KeyState {
+public:
+    explicit DeferredKeyState(std::function<std::unique_ptr<KeyState>()> make) : make_(std::move(make)) {}
+    short GetAsyncKeyState(int virtualKey) override;
+    // Makes the key state now, if not made yet.
+    KeyState& Make();
+
+private:
+    std::function<std::unique_ptr<KeyState>()> make_;
+    std::unique_ptr<KeyState> made_;
+};
+
+// MakeSystemKeyState(), deferred.
+std::unique_ptr<DeferredKeyState> MakeDeferredSystemKeyState();
 
 // The X11 side, kept apart from Qt's headers (Xlib's macros clash with Qt's names).
 namespace x11 {

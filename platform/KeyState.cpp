@@ -124,4 +124,17 @@ std::unique_ptr<KeyState> MakeSystemKeyState() {
     return std::make_unique<X11KeyState>();
 }
 
+KeyState& DeferredKeyState::Make() {
+    if (!made_) made_ = make_ ? make_() : nullptr;
+    // A maker that gives nothing leaves the application's own record.
+    if (!made_) made_ = std::make_unique<X11KeyState>();
+    return *made_;
+}
+
+short DeferredKeyState::GetAsyncKeyState(int vk) { return Make().GetAsyncKeyState(vk); }
+
+std::unique_ptr<DeferredKeyState> MakeDeferredSystemKeyState() {
+    return std::make_unique<DeferredKeyState>(MakeSystemKeyState);
+}
+
 }  // namespace platform

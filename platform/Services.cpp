@@ -26,7 +26,7 @@ void InstallSystemServices(const std::string& programPath) {
     s.boxes = std::make_unique<QtMessageBoxes>();
     s.desktop = std::make_unique<QtDesktop>();
     s.drives = std::make_unique<LinuxDrives>();
-    s.keys = MakeSystemKeyState();
+    s.keys = MakeDeferredSystemKeyState();
     s.registry = std::make_unique<FileRegistry>(FileRegistry::ForCurrentUser(programPath));
     s.media = std::make_unique<GstMediaDevice>();
     s.waveOut = std::make_unique<GstWaveOut>();

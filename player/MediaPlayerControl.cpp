@@ -60,13 +60,8 @@ TMediaPlayer::TMediaPlayer(QWidget* parent) : QWidget(parent) {
         factoryInstalled = true;
         QAccessible::installFactory(PlayerAccessibleFactory);
     }
-    static const QStyle::StandardPixmap icons[kButtonCount] = {
-        QStyle::SP_MediaPlay,         QStyle::SP_MediaPause,        QStyle::SP_MediaStop,
-        QStyle::SP_MediaSkipForward,  QStyle::SP_MediaSkipBackward, QStyle::SP_MediaSeekForward,
-        QStyle::SP_MediaSeekBackward, QStyle::SP_DialogYesButton,   QStyle::SP_ArrowUp};
     for (int i = 0; i < kButtonCount; ++i) {
         buttons_[i] = new QToolButton(this);
-        buttons_[i]->setIcon(style()->standardIcon(icons[i]));
         buttons_[i]->setAutoRaise(false);
         buttons_[i]->setAccessibleName(QString::fromUtf8(kButtonNames[i]));
         visible_[i] = true;
@@ -93,6 +88,18 @@ void TMediaPlayer::SetEnabledButtons(std::initializer_list<Button> list) {
 bool TMediaPlayer::ButtonVisible(Button b) const { return visible_[b]; }
 
 void TMediaPlayer::resizeEvent(QResizeEvent*) { LayOut(); }
+
+void TMediaPlayer::showEvent(QShowEvent*) { LoadIcons(); }
+
+void TMediaPlayer::LoadIcons() {
+    if (iconsLoaded_) return;
+    iconsLoaded_ = true;
+    static const QStyle::StandardPixmap icons[kButtonCount] = {
+        QStyle::SP_MediaPlay,         QStyle::SP_MediaPause,        QStyle::SP_MediaStop,
+        QStyle::SP_MediaSkipForward,  QStyle::SP_MediaSkipBackward, QStyle::SP_MediaSeekForward,
+        QStyle::SP_MediaSeekBackward, QStyle::SP_DialogYesButton,   QStyle::SP_ArrowUp};
+    for (int i = 0; i < kButtonCount; ++i) buttons_[i]->setIcon(style()->standardIcon(icons[i]));
+}
 
 void TMediaPlayer::LayOut() {
     int shown = 0;

@@ -21,9 +21,14 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent*) override;
+    void showEvent(QShowEvent*) override;
 
 private:
     void LayOut();
+    // The style's media icons come from the icon theme, whose lookup loads image plugins:
+    // done when the control first shows, not while the main window is being made.
+    void LoadIcons();
+    bool iconsLoaded_ = false;
     std::array<QToolButton*, kButtonCount> buttons_{};
     std::array<bool, kButtonCount> visible_{};
 };

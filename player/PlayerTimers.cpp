@@ -1,21 +1,8 @@
 // Continuous play step and remaining display.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "app/TForm1.h"
 #include "platform/Files.h"
 #include "platform/Services.h"
 #include "player/Playback.h"
-
-namespace {
-
-// Creates the marker file empty when it is missing; a failure is not reported.
-void TouchMarker(const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) ::close(fd);
-}
-
-}  // namespace
 
 void TForm1::Timer2Timer() {
     platform::MediaDevice& media = *platform::Current().media;
@@ -40,7 +27,8 @@ void TForm1::Timer1Timer() {
     }
     platform::MediaDevice& media = *platform::Current().media;
     if (player::IsAtStartText(Label9->text()) && media.IsOpen()) {
-        TouchMarker(WorkPath("chgcmd.txt"));
+        // The marker is made empty when missing; a failure is not reported.
+        platform::CreateFileIfMissing(WorkPath("chgcmd.txt"));
         media.Play();
         MediaPlayer1->SetVisibleButtons({TMediaPlayer::btPlay, TMediaPlayer::btPause, TMediaPlayer::btStop});
         MediaPlayer1->SetEnabledButtons({TMediaPlayer::btPlay, TMediaPlayer::btPause, TMediaPlayer::btStop});

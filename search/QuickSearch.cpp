@@ -66,7 +66,7 @@ void TForm1::SpeedButton2Click() {
     Label9->SetCaption(QString());
     const std::string text = search::BoxText(*this);
     if (text.size() >= 2 && text[0] == '*' && text[1] == '.') {
-        std::string path = StoredListPath(text, StoreOp::ReadForPattern);
+        std::string path = StoredListPath(text);
         if (!platform::FileExists(path)) {
             SpeedButton1Click();
             return;
@@ -80,7 +80,7 @@ void TForm1::SpeedButton2Click() {
     for (char c : text)
         if (c != '*') keyword += c;
     ComboBox2->setEditText(QString::fromLocal8Bit(keyword.data(), static_cast<qsizetype>(keyword.size())));
-    std::string path = StoredListPath(keyword, StoreOp::ReadForKeyword);
+    std::string path = StoredListPath(keyword);
     if (platform::FileExists(path)) {
         CheckListBox1->Clear();
         ReadStoredList(path, &keyword);

@@ -3,9 +3,8 @@
 #include "platform/Files.h"
 #include "search/ResultStore.h"
 
-std::string TForm1::StoredListPath(const std::string& boxText, StoreOp) const {
-    // All four uses name one file per extension, so a list is always found where it was
-    // written, whatever the case or length of the extension typed.
+std::string TForm1::StoredListPath(const std::string& boxText) const {
+    // Whatever the case or length of the extension typed.
     return store::StoredListPath(WorkDir, boxText);
 }
 
@@ -14,12 +13,12 @@ void TForm1::ShowListCount() {
 }
 
 void TForm1::DeleteStoredList(const std::string& pattern) {
-    std::string path = StoredListPath(pattern, StoreOp::DeleteForSearch);
+    std::string path = StoredListPath(pattern);
     if (platform::FileExists(path)) platform::DeleteFile(path);
 }
 
 void TForm1::WriteStoredList(const std::string& pattern) {
-    std::string path = StoredListPath(pattern, StoreOp::WriteForSearch);
+    std::string path = StoredListPath(pattern);
     store::WriteList(path, CheckListBox1->Count(), [this](int i) { return CheckListBox1->Text(i); });
 }
 

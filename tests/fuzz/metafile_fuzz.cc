@@ -8,8 +8,6 @@
 #include <cstdlib>
 
 #include "platform/Metafile.h"
-// Compiled in here so that the player itself carries the fuzzer's coverage instrumentation.
-#include "platform/Metafile.cpp"
 #include "platform/Pictures.h"
 
 // The application lives to the end of the run; fontconfig keeps its caches until then.

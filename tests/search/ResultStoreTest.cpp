@@ -27,9 +27,7 @@ TEST_F(ResultStoreTest, ExtensionsAndNames) {
     EXPECT_EQ(store::StoredListName("*.äb"), "SearchView.äB");  // only a-z change case
     EXPECT_EQ(store::StoredListName("keyword"), "SearchView");
     // Long extensions: written and looked up under one name.
-    for (auto op : {TForm1::StoreOp::WriteForSearch, TForm1::StoreOp::ReadForPattern,
-                    TForm1::StoreOp::ReadForKeyword, TForm1::StoreOp::DeleteForSearch})
-        EXPECT_EQ(form->StoredListPath("*.verylongextension", op), dir + "/SearchView.VERYLONGEXTENSION");
+    EXPECT_EQ(form->StoredListPath("*.verylongextension"), dir + "/SearchView.VERYLONGEXTENSION");
 }
 
 TEST_F(ResultStoreTest, WrittenListReadsBackInOrderUnderAnySpelling) {
@@ -38,7 +36,7 @@ TEST_F(ResultStoreTest, WrittenListReadsBackInOrderUnderAnySpelling) {
     form->WriteStoredList("*.mp3");  // typed in lower case
     EXPECT_EQ(ReadFile(Path("SearchView.MP3")), "/m/b.mp3\r\n/m/My Music/a.MP3\r\n/m/\xe6\x9b\xb2.mp3\r\n");
     form->CheckListBox1->Clear();
-    form->ReadStoredList(form->StoredListPath("*.Mp3", TForm1::StoreOp::ReadForPattern), nullptr);
+    form->ReadStoredList(form->StoredListPath("*.Mp3"), nullptr);
     EXPECT_EQ(Entries(), (V{"/m/b.mp3", "/m/My Music/a.MP3", "/m/\xe6\x9b\xb2.mp3"}));
     EXPECT_FALSE(form->CheckListBox1->Checked(1));  // marks are not stored
     EXPECT_EQ(form->Label8->text(), QStringLiteral("リスト数3"));
@@ -46,7 +44,7 @@ TEST_F(ResultStoreTest, WrittenListReadsBackInOrderUnderAnySpelling) {
 
 TEST_F(ResultStoreTest, ExistingFileInAnotherCaseIsTheOneUsed) {
     WriteFile(Path("searchview.jpg"), "/p/x.jpg\r\n");
-    std::string path = form->StoredListPath("*.JPG", TForm1::StoreOp::ReadForPattern);
+    std::string path = form->StoredListPath("*.JPG");
     EXPECT_EQ(path, Path("searchview.jpg"));
     form->DeleteStoredList("*.jpg");
     EXPECT_FALSE(platform::PathExists(Path("searchview.jpg")));
@@ -97,7 +95,7 @@ TEST_F(ResultStoreTest, DownloadLogOnlyGrows) {
     form->AppendDownloadLog("曲2.mp3");
     EXPECT_EQ(ReadFile(Path("SearchView.dwn")), dir + "/song1.mp3\r\n" + dir + "/曲2.mp3\r\n");
     // The log is the stored list of ".dwn": a quick search finds it under any spelling.
-    form->ReadStoredList(form->StoredListPath("*.DWN", TForm1::StoreOp::ReadForPattern), nullptr);
+    form->ReadStoredList(form->StoredListPath("*.DWN"), nullptr);
     EXPECT_EQ(Entries(), (V{dir + "/song1.mp3", dir + "/曲2.mp3"}));
 }
 
@@ -115,7 +113,7 @@ TEST_F(ResultStoreTest, OnlyTheLogLeavesOutALastLineWithoutLineBreak) {
         SCOPED_TRACE(k.file);
         WriteFile(Path(k.file), "/a.mp3\r\n/b.mp3\r\n/cut");
         form->CheckListBox1->Clear();
-        form->ReadStoredList(form->StoredListPath(k.box, TForm1::StoreOp::ReadForPattern), nullptr);
+        form->ReadStoredList(form->StoredListPath(k.box), nullptr);
         EXPECT_EQ(Entries(), k.read);
         ::unlink(Path(k.file).c_str());
     }
@@ -123,7 +121,7 @@ TEST_F(ResultStoreTest, OnlyTheLogLeavesOutALastLineWithoutLineBreak) {
 
 TEST_F(ResultStoreTest, RootWorkingFolderDoublesTheSeparator) {
     form->WorkDir = "/";
-    EXPECT_EQ(form->StoredListPath("*.zzqq", TForm1::StoreOp::ReadForPattern), "//SearchView.ZZQQ");
+    EXPECT_EQ(form->StoredListPath("*.zzqq"), "//SearchView.ZZQQ");
 }
 
 }  // namespace
