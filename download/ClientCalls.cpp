@@ -33,6 +33,9 @@ void LogLine(const std::string& text) {
 }
 
 void DisconnectQuietly(TForm1& form) {
+    // The wait for the answer to QUIT lets the timers tick: counted as a client call, so that
+    // a tick does not start the next song on the connection that is being closed.
+    auto busy = form.Download.ClientCall();
     try {
         form.FtpClient1->Disconnect();
     } catch (const std::exception& e) {

@@ -15,6 +15,7 @@ void WriteClientSettings(TForm1& form);
 void LogLine(const std::string& text);
 
 // Disconnects the client; a failure is only logged, as the connection is closed either way.
+// The queue counts it as a client call while it waits.
 void DisconnectQuietly(TForm1& form);
 
 }  // namespace download

@@ -47,14 +47,14 @@ public:
     const int& Index() const { return index_; }
     // Its catalogue name ("TITLE" for the catalogue itself).
     const std::string& Name() const { return name_; }
-    // A Connect or Download of the window's handlers is still running on the client.
+    // A Connect, Download or Disconnect of the window's handlers is still running on the client.
     bool Busy() const { return busy_ > 0; }
     // The song in flight was cancelled: what the client still says about it moves nothing.
     bool Orphaned() const { return orphaned_; }
     bool Confirmed() const { return confirmed_; }
     std::int64_t Announced() const { return announced_; }
 
-    // Counts a Connect or Download on the client for as long as the scope lives.
+    // Counts a Connect, Download or Disconnect on the client for as long as the scope lives.
     [[nodiscard]] platform::DepthScope ClientCall() { return platform::DepthScope(busy_); }
 
     // ---- the windows ----

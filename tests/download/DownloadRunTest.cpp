@@ -174,6 +174,45 @@ TEST_F(DownloadRun, TickBetweenTheTwoEndReportsCompletesTheSongOnce) {
     EXPECT_FALSE(form->FtpClient1->Connected());
 }
 
+TEST_F(DownloadRun, TickWhileTheSongsConnectionClosesWaitsForTheClose) {
+    // A kept song (a.wav), a refused one (gone.wav) and one after each: Timer6 ticks while
+    // every song's connection waits for the answer to QUIT.
+    Serve({{"a.wav", "a", SongBytes(1, 20000)},
+           {"gone.wav", "gone", ""},
+           {"b.wav", "b", SongBytes(2, 20000)},
+           {"c.wav", "c", SongBytes(3, 20000)}});
+    Fetch();
+    auto original = form->FtpClient1->OnStatus;
+    form->FtpClient1->ReportLevel = 8;
+    bool quitSent = false;
+    int ticks = 0;
+    form->FtpClient1->OnStatus = [&, original](TBlockingSocket* s, const std::string& text) {
+        original(s, text);
+        if (text == "QUIT") quitSent = true;
+        // The first read after QUIT is the wait for its answer.
+        if (text == "ReadLn" && quitSent) {
+            quitSent = false;
+            ++ticks;
+            form->Timer6Timer();
+        }
+    };
+    StartAll();
+    auto statuses = RunTicks();
+    EXPECT_EQ(ticks, 4);  // one per song
+    EXPECT_EQ(Count("RETR gone.wav"), 1);  // refused by the server, not lost on a closing connection
+    for (const auto& s : statuses) EXPECT_FALSE(s.contains(QStringLiteral("closed by server"))) << s.toStdString();
+    EXPECT_EQ(Entries(), (std::vector<std::string>{Path("a.wav"), Path("b.wav"), Path("c.wav")}));
+    EXPECT_EQ(LogLines(), Entries());
+    EXPECT_TRUE(Form5->CheckListBox1->Checked(1));
+    EXPECT_EQ(Count("USER "), 5);  // the catalogue's connection and one per song
+    EXPECT_EQ(Count("QUIT"), 5);
+    EXPECT_FALSE(form->Timer6->Enabled());
+    EXPECT_FALSE(form->FtpClient1->Connected());
+    // The client's last reports come while the window is torn down.
+    form->FtpClient1->ReportLevel = 0;
+    form->FtpClient1->OnStatus = original;
+}
+
 TEST_F(DownloadRun, RefusedSongAndServerClosingMidSongAreSkipped) {
     Serve({{"one.wav", "1", SongBytes(1, 40000)},
            {"missing.wav", "missing", ""},
