@@ -1,21 +1,51 @@
 #include "app/FirstPaint.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
 #include <QWidget>
 
 namespace {
 
+// What a user does to a window. A window can take these before its first paint (a click
+// queued with the expose, a window restored from minimized, a drop); the handlers they reach
+// may need what waits for the paint, so the work runs first.
+bool IsInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseButtonRelease:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+        case QEvent::TouchBegin:
+        case QEvent::TabletPress:
+            return true;
+        default:
+            return false;
+    }
+}
+
 class FirstPaintHook : public QObject {
 public:
     FirstPaintHook(QWidget* window, int fallbackMs, std::function<void()> then)
-        : QObject(window), then_(std::move(then)) {
-        window->installEventFilter(this);
+        : QObject(window), window_(window), then_(std::move(then)) {
+        // Application-wide: input to any window counts, not only to this one.
+        QCoreApplication::instance()->installEventFilter(this);
         if (fallbackMs >= 0) QTimer::singleShot(fallbackMs, this, [this] { Run(); });
     }
 
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Paint && !queued_) {
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (!then_) return false;
+        if (IsInput(e->type())) {
+            Run();  // before the input reaches its handler
+        } else if (e->type() == QEvent::Paint && watched == window_ && !queued_) {
             queued_ = true;
             QTimer::singleShot(0, this, [this] { Run(); });
         }
@@ -27,10 +57,12 @@ private:
         if (!then_) return;
         const std::function<void()> then = std::move(then_);
         then_ = nullptr;
+        QCoreApplication::instance()->removeEventFilter(this);
         deleteLater();
         then();
     }
 
+    QWidget* window_;
     std::function<void()> then_;
     bool queued_ = false;
 };

@@ -7,6 +7,7 @@ class QWidget;
 
 // Runs `then` once, from the event loop, after `window` has been painted the first time
 // (the picture is on its way to the screen by then); with `fallbackMs` of 0 or more, also
-// when no paint has come by then, as for a window that starts minimized. Nothing runs when
-// `window` is destroyed first.
+// when no paint has come by then, as for a window that starts minimized. Input to any window
+// (a click, a key, a drop) that comes earlier runs it at once, before the input's handler.
+// Nothing runs when `window` is destroyed first.
 void AfterFirstPaint(QWidget* window, int fallbackMs, std::function<void()> then);

@@ -23,20 +23,21 @@ constexpr int kShowNormal = 5;  // SW_SHOW
 unsigned activationCount = 0;
 
 // The picture, decoded in the helper while the window goes on answering; with a thumbnail
-// size, perhaps reduced to it. Empty when the window went away or another activation began
-// meanwhile.
-std::optional<platform::Thumbnail> LoadWhileAnswering(TForm1* form, const std::string& path, QSize thumbnail = QSize()) {
+// size, perhaps reduced to it. Empty when the window went away, another activation began or
+// `stillWanted` says no more meanwhile.
+std::optional<platform::Thumbnail> LoadWhileAnswering(TForm1* form, const std::string& path, QSize thumbnail = QSize(),
+                                                      const std::function<bool()>& stillWanted = nullptr) {
     const unsigned mine = ++activationCount;
     QPointer<TForm1> alive(form);
+    // Given up as soon as another activation begins: its picture is the one to show.
+    const auto wanted = [&] { return alive && mine == activationCount && (!stillWanted || stillWanted()); };
     try {
-        // Given up as soon as another activation begins: its picture is the one to show.
-        platform::Thumbnail picture =
-            platform::LoadThumbnailContained(path, thumbnail, [&] { return alive && mine == activationCount; });
-        if (!alive || mine != activationCount) return std::nullopt;
+        platform::Thumbnail picture = platform::LoadThumbnailContained(path, thumbnail, wanted);
+        if (!wanted()) return std::nullopt;
         return picture;
     } catch (const EInvalidGraphic&) {
         // Only the picture the user still waits for gets its error box.
-        if (!alive || mine != activationCount) return std::nullopt;
+        if (!wanted()) return std::nullopt;
         throw;
     }
 }
@@ -49,6 +50,8 @@ void ShowInViewer(const platform::Picture& picture) {
 }
 
 }  // namespace
+
+unsigned player::ActivationCount() { return activationCount; }
 
 void TForm1::CheckListBox1Click() {
     if (!CheckBox5->isChecked()) return;
@@ -107,8 +110,18 @@ void TForm1::CheckListBox1Click() {
                 return;
             }
             Image1->repaint();  // seen while the open viewer waits for the whole picture
-            const std::optional<platform::Thumbnail> whole = LoadWhileAnswering(this, path);
-            if (whole) ShowInViewer(whole->picture);
+            // Closing the viewer meanwhile ends the load: nobody waits for the pixels.
+            QPointer<TForm1> alive(this);
+            QPointer<TForm6> viewer(Form6);
+            const unsigned before = activationCount;
+            const std::optional<platform::Thumbnail> whole =
+                LoadWhileAnswering(this, path, QSize(), [&viewer] { return viewer && viewer->isVisible(); });
+            if (whole) {
+                ShowInViewer(whole->picture);
+            } else if (alive && viewer && !viewer->isVisible() && activationCount == before + 1) {
+                // Closed while this picture was on its way: it keeps no other picture's pixels.
+                viewer->Image1->SetPicture(platform::Picture());
+            }
             return;
         }
         case player::LaunchKind::Picture: {

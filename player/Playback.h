@@ -39,4 +39,8 @@ struct Launch {
 };
 Launch LaunchFor(const std::string& extension, const std::string& path);
 
+// Counts the item activations so far: a picture load begun under one count is stale once it
+// has changed, since the user has moved on to another item.
+unsigned ActivationCount();
+
 }  // namespace player

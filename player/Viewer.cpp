@@ -7,14 +7,24 @@
 #include "platform/PictureHelper.h"
 #include "platform/Services.h"
 #include "platform/Topmost.h"
+#include "player/Playback.h"
 #include "player/TForm6.h"
 
 void TForm1::Image1DblClick() {
     const std::string path = CheckListBox1->Text(CheckListBox1->ItemIndex());
     QPointer<TForm1> alive(this);
-    // Decoded in the helper; the windows answer meanwhile, and may be gone afterwards.
-    const platform::Picture picture = platform::LoadPictureContained(path);
-    if (!alive || !Form6) return;
+    // Decoded in the helper; the windows answer meanwhile, and may be gone afterwards. A
+    // click on another item meanwhile ends the load: the thumbnail no longer shows this picture.
+    const unsigned mine = player::ActivationCount();
+    const auto wanted = [&] { return alive && mine == player::ActivationCount(); };
+    platform::Picture picture;
+    try {
+        picture = platform::LoadPictureContained(path, wanted);
+    } catch (const EInvalidGraphic&) {
+        if (!wanted()) return;
+        throw;
+    }
+    if (!wanted() || !Form6) return;
     Form6->Image1->SetPicture(picture);
     const QSize screen = platform::Current().desktop->ScreenSize();
     const QSize outer = Form6->OuterSize();

@@ -130,6 +130,59 @@ TEST_F(PicturesTest, AJpegForAThumbnailComesAtTheLargestReductionThatStillCovers
     EXPECT_FALSE(reduced);
 }
 
+// Every kind of JPEG a folder holds, asked for at a thumbnail size: at least that size on both
+// sides, in its colours, and `reduced` true exactly when it came smaller than the file.
+TEST_F(PicturesTest, EveryKindOfJpegComesAtLeastAsLargeAsTheThumbnailInItsColours) {
+    auto convert = [&](const char* from, QStringList options, const char* to) {
+        options.prepend(QString::fromStdString(P(from)));
+        options.append(QString::fromStdString(P(to)));
+        ASSERT_TRUE(mediamaker::Run(QStringLiteral("/usr/bin/convert"), options));
+    };
+    ASSERT_TRUE(TwoColours(640, 480).save(QString::fromStdString(P("rgb.jpg")), "JPG", 95));
+    convert("rgb.jpg", {QStringLiteral("-colorspace"), QStringLiteral("CMYK")}, "cmyk.jpg");
+    convert("rgb.jpg", {QStringLiteral("-interlace"), QStringLiteral("Plane")}, "progressive.jpg");
+    convert("cmyk.jpg", {QStringLiteral("-interlace"), QStringLiteral("Plane")}, "cmyk-progressive.jpg");
+    ASSERT_TRUE(TwoColours(333, 251).save(QString::fromStdString(P("odd.jpg")), "JPG", 95));
+    QImage one(1, 1, QImage::Format_RGB32);
+    one.fill(Qt::red);
+    ASSERT_TRUE(one.save(QString::fromStdString(P("one.jpg")), "JPG", 95));
+    const struct {
+        const char* name;
+        QSize full;
+        bool twoColours;
+    } files[] = {
+        {"rgb.jpg", {640, 480}, true},         {"cmyk.jpg", {640, 480}, true}, {"progressive.jpg", {640, 480}, true},
+        {"cmyk-progressive.jpg", {640, 480}, true}, {"odd.jpg", {333, 251}, true}, {"one.jpg", {1, 1}, false},
+    };
+    const QSize boxes[] = {{54, 48}, {1, 1}, {41, 300}, {640, 480}, {0, 0}, {5000, 5000}};
+    for (const auto& file : files) {
+        for (const QSize box : boxes) {
+            SCOPED_TRACE(std::string(file.name) + " " + std::to_string(box.width()) + "x" + std::to_string(box.height()));
+            bool reduced = true;
+            const QImage image = platform::DecodeJpeg(P(file.name), nullptr, box, &reduced);
+            ASSERT_FALSE(image.isNull());
+            EXPECT_GE(image.width(), std::min(box.width(), file.full.width()));
+            EXPECT_GE(image.height(), std::min(box.height(), file.full.height()));
+            EXPECT_LE(image.width(), file.full.width());
+            EXPECT_EQ(reduced, image.size() != file.full);
+            const int y = image.height() / 2;
+            if (file.twoColours && image.width() >= 8) {
+                EXPECT_TRUE(Near(image.pixelColor(1, y), Qt::red, 48)) << image.pixelColor(1, y).name().toStdString();
+                EXPECT_TRUE(Near(image.pixelColor(image.width() - 2, y), Qt::blue, 48))
+                    << image.pixelColor(image.width() - 2, y).name().toStdString();
+            } else if (!file.twoColours) {
+                EXPECT_TRUE(Near(image.pixelColor(0, 0), Qt::red, 48));
+            }
+        }
+        // Cut short: an error at a reduction as well, for every kind.
+        const std::string whole = Read(P(file.name));
+        Write(P("cut.jpg"), whole.substr(0, whole.size() * 2 / 3));
+        bool reduced = true;
+        EXPECT_THROW(platform::DecodeJpeg(P("cut.jpg"), nullptr, QSize(54, 48), &reduced), EInvalidGraphic) << file.name;
+        EXPECT_FALSE(reduced);
+    }
+}
+
 TEST_F(PicturesTest, HugeJpegsAreReducedOrRefusedAndOddNamesLoad) {
     // 288 MB of pixels at full size: shown at half size rather than allocated whole.
     WriteFlatJpeg(P("wide.jpg"), 9000, 8000);

@@ -238,6 +238,58 @@ TEST_F(ActivationTest, APhotoShowsAReducedThumbnailAndAnOpenViewerGetsItWhole) {
     EXPECT_TRUE(boxes->shown.empty());
 }
 
+// The whole picture for an open viewer, or the double-click's, is on its way while the user
+// goes on: closing the viewer or clicking another item ends the load, and what arrives late
+// neither fills a closed viewer nor covers the later picture.
+TEST_F(ActivationTest, ClosingTheViewerOrMovingOnEndsTheWholePictureLoad) {
+    form->show();
+    QImage img(QSize(800, 600), QImage::Format_RGB32);
+    img.fill(Qt::red);
+    const std::string photo = Path("photo.jpg");
+    ASSERT_TRUE(img.save(QString::fromStdString(photo), "JPG", 90));
+    const std::string blue = MakeBmp("blue.bmp", Qt::blue, {8, 4});
+    const struct {
+        const char* name;
+        bool viewerOpen;
+        int stopAtRequest;  // the request whose helper stands still
+        std::function<void()> start, meanwhile;
+    } rows[] = {
+        {"viewer closed during the click's whole load", true, 2, [&] { Activate(photo); }, [&] { Form6->hide(); }},
+        {"another item during the double-click's load", false, 1, [&] { form->Image1DblClick(); }, [&] { Activate(blue); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Activate(MakeBmp("first.bmp", Qt::green));
+        if (row.viewerOpen) {
+            Form6->show();
+        } else {
+            Form6->hide();
+            Activate(photo);  // the thumbnail, reduced; the double-click loads the rest
+            ASSERT_TRUE(Form6->Image1->Picture().IsNull());
+        }
+        int requests = 0;
+        QElapsedTimer stopped;  // from the helper's standstill: given up at once, not at its deadline
+        platform::PictureHelperTuning().onRequestSent = [&](pid_t helper) {
+            if (++requests != row.stopAtRequest) return;
+            ::kill(helper, SIGSTOP);
+            stopped.start();
+            QTimer::singleShot(0, row.meanwhile);
+        };
+        EXPECT_NO_THROW(row.start());
+        platform::PictureHelperTuning().onRequestSent = nullptr;
+        ASSERT_TRUE(stopped.isValid());
+        EXPECT_LT(stopped.elapsed(), platform::PictureHelperTuning().deadlineMs - 1000);
+        EXPECT_FALSE(Form6->isVisible());
+        if (row.viewerOpen) {
+            EXPECT_TRUE(Form6->Image1->Picture().IsNull());
+            EXPECT_TRUE(form->Image1->isVisible());  // the thumbnail stays
+        } else {
+            EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(8, 4));
+        }
+        EXPECT_TRUE(boxes->shown.empty());
+    }
+}
+
 TEST_F(ActivationTest, DoubleClickShowsTheViewerCentredOnTopAndStretched) {
     desktop->screen = QSize(1001, 801);
     const std::string bmp = MakeBmp("blue.bmp", Qt::blue, {8, 4});
