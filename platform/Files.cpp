@@ -414,4 +414,25 @@ void ReadTextLines(const std::string& path, const std::function<void(const std::
     if (!ended) lines.Finish(dropUnended);
 }
 
+namespace {
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+std::string FindNameIgnoringCase(const std::string& folder, const std::string& name) {
+    DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!d) return {};
+    std::string found;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view entry(e->d_name);
+        if (entry.size() != name.size()) continue;
+        bool same = true;
+        for (size_t i = 0; same && i < entry.size(); ++i) same = AsciiLower(entry[i]) == AsciiLower(name[i]);
+        if (same && (found.empty() || entry < found)) found = entry;
+    }
+    ::closedir(d);
+    return found;
+}
+
 }  // namespace platform

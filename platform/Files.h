@@ -42,6 +42,13 @@ bool DeletePlainFile(const std::string& path);
 // Creates an empty plain file unless anything of that name exists; true when it made one.
 bool CreateFileIfMissing(const std::string& path);
 
+// The name of an entry of `folder` ("" for the current folder) that equals `name` when the
+// letters A-Z and a-z compare equal, of any kind, hidden or not; of several such names the
+// least in byte order, so the choice is the same on every call. Empty when there is none or
+// the folder cannot be read. Reads the folder itself, not through the drives service: this
+// is for the program's own files in its working folder, not for searches.
+std::string FindNameIgnoringCase(const std::string& folder, const std::string& name);
+
 // The system's text for an errno, for messages the user reads.
 std::string SystemErrorText(int err);
 

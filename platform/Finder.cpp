@@ -1,7 +1,5 @@
 #include "platform/Finder.h"
 
-#include <dirent.h>
-
 #include "platform/Services.h"
 
 namespace platform {
@@ -47,21 +45,6 @@ bool FileMask::Matches(std::string_view name) const {
     }
     while (m < lower_.size() && lower_[m] == '*') ++m;
     return m == lower_.size();
-}
-
-std::string FindNameIgnoringCase(const std::string& folder, const std::string& name) {
-    DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (!d) return {};
-    std::string found;
-    while (const dirent* e = ::readdir(d)) {
-        const std::string_view entry(e->d_name);
-        if (entry.size() != name.size()) continue;
-        bool same = true;
-        for (size_t i = 0; same && i < entry.size(); ++i) same = Lower(entry[i]) == Lower(name[i]);
-        if (same && (found.empty() || entry < found)) found = entry;
-    }
-    ::closedir(d);
-    return found;
 }
 
 bool Find(const std::string& folder, std::string_view mask, FindWhat what, const FolderEntryFn& onEntry) {

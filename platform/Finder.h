@@ -23,13 +23,6 @@ private:
 
 enum class FindWhat { Files, FoldersAndFiles };
 
-// The name of an entry of `folder` ("" for the current folder) that equals `name` when the
-// letters A-Z and a-z compare equal, of any kind, hidden or not; of several such names the
-// least in byte order, so the choice is the same on every call. Empty when there is none or
-// the folder cannot be read. Reads the folder itself, not through the drives service: this
-// is for the program's own files in its working folder, not for searches.
-std::string FindNameIgnoringCase(const std::string& folder, const std::string& name);
-
 // Calls `onEntry` for each entry of `folder` (ending with the separator) that matches
 // `mask`: plain files, or folders and plain files; hidden names and symbolic links never.
 // Reads through the drives service in use. False when the folder cannot be read.

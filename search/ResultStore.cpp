@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "platform/Files.h"
-#include "platform/Finder.h"
 #include "platform/SharedLog.h"
 
 namespace store {

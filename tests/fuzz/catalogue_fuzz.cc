@@ -11,6 +11,7 @@
 #include "download/Catalogue.cpp"
 #include "platform/Exceptions.cpp"
 #include "platform/Files.cpp"
+#include "platform/SharedLog.cpp"
 #include "search/ResultStore.cpp"
 
 namespace {
