@@ -54,17 +54,6 @@ protected:
         platform::StopPictureHelpers();
     }
     std::string P(const std::string& name) const { return tmp_.path().toStdString() + "/" + name; }
-    static void Write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
-    static bool Near(QColor a, QColor b, int tolerance = 24) {
-        return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
-               std::abs(a.blue() - b.blue()) <= tolerance;
-    }
     std::string Jpeg(const std::string& name, QColor colour) {
         QImage img(64, 48, QImage::Format_RGB32);
         img.fill(colour);

@@ -33,13 +33,6 @@ class PicturesTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(tmp_.isValid()); }
     std::string P(const std::string& name) const { return tmp_.path().toStdString() + "/" + name; }
-    static void Write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
     // Left half red, right half blue.
     static QImage TwoColours(int w, int h) {
         QImage img(w, h, QImage::Format_RGB32);
@@ -47,16 +40,15 @@ protected:
         QPainter(&img).fillRect(0, 0, w / 2, h, Qt::red);
         return img;
     }
-    static bool Near(QColor a, QColor b, int tolerance = 24) {
-        return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
-               std::abs(a.blue() - b.blue()) <= tolerance;
-    }
     static QColor Centre(const platform::Picture& p) { return p.Scaled({100, 100}).pixelColor(50, 50); }
     QTemporaryDir tmp_;
 };
 
 using picturemaker::BlueEmf;
+using picturemaker::Near;
+using picturemaker::Read;
 using picturemaker::RedWmf;
+using picturemaker::Write;
 using picturemaker::WriteFlatJpeg;
 
 TEST_F(PicturesTest, JpegDecodesInColourAndDamageIsAnErrorNotAGreyPicture) {
