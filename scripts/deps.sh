@@ -17,7 +17,7 @@ packages=(
   pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio
   at-spi2-core dbus dbus-daemon python3-pyatspi
   desktop-file-utils appstream man-db groff-base fontconfig dpkg-dev file qt6-translations-l10n
-  qt6-qpa-plugins libglib2.0-bin
+  qt6-qpa-plugins libglib2.0-bin ccache
 )
 missing=()
 for p in "${packages[@]}"; do
