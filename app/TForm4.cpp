@@ -10,6 +10,7 @@
 
 #include "platform/Fonts.h"
 #include "platform/Desktop.h"
+#include "platform/Services.h"
 
 TForm4::TForm4(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -39,6 +40,14 @@ TForm4::TForm4(QWidget* parent)
 }
 
 void TForm4::FormCreate() {
+    // A screen narrower than the window (a high scale) gets a narrower window and bar; the
+    // folder name is the one thing that may then run past the right edge.
+    const QRect area = platform::Current().desktop->AvailableArea();
+    const int room = area.width() - platform::kFrameWidth;
+    if (!area.isEmpty() && room < width()) {
+        setFixedSize(std::max(room, 120), height());
+        ProgressBar1->resize(width() - 2 * ProgressBar1->x(), ProgressBar1->height());
+    }
     platform::CentreWindow(this);
 }
 

@@ -5,62 +5,91 @@
 #include "app/TForm1.h"
 #include "download/Catalogue.h"
 #include "download/ClientCalls.h"
+#include "download/MainWindowHold.h"
 #include "download/TForm5.h"
 #include "download/Utf8.h"
 #include "net/FtpClient.h"
+#include "platform/Exceptions.h"
+#include "platform/Files.h"
 #include "platform/Services.h"
 
 using download::Utf8;
 
 void TForm1::Button2Click() {
-    // The fetch would share the client and the phase with the running song: refused until
-    // the run has ended or been cancelled and its transfer has unwound.
-    if (Timer6->Enabled() || Download.Busy()) {
-        platform::Current().boxes->Show(platform::BoxKind::Information,
-                                        Utf8("曲のダウンロード中は接続できません。\n"
-                                             "ダウンロードが終わるか、中止してから接続してください。"));
+    // The fetch would share the client and the phase with the song on its way: the list
+    // window, with its CANCEL, comes back instead.
+    if (download::SongOnItsWay(*this)) {
+        download::ShowListWindow(*this);
         return;
     }
     if (platform::Current().boxes->Show(platform::BoxKind::Confirmation, Utf8("インターネットへ接続していますか？")) !=
         platform::BoxAnswer::Yes)
         return;
-    for (QWidget* w : std::initializer_list<QWidget*>{Label1, SpeedButton1, SpeedButton2, SpeedButton5, Button1, Button2,
-                                                      Button5, ComboBox2, CheckBox2, ComboBox3})
-        w->setEnabled(false);
+    download::HoldMainWindow(*this);
     download::WriteClientSettings(*this);
     Download.StartCatalogue();
-    auto busy = Download.ClientCall();
-    if (!FtpClient1->Connected()) {
+    std::exception_ptr refused;
+    {
+        auto busy = Download.ClientCall();
+        if (!FtpClient1->Connected()) {
+            try {
+                FtpClient1->Connect();
+            } catch (const std::exception& e) {
+                download::LogLine(e.what());
+            }
+        }
+        // Without a connection this fails and ends the click with the error box.
         try {
-            FtpClient1->Connect();
-        } catch (const std::exception& e) {
-            download::LogLine(e.what());
+            FtpClient1->SetTransferType(1);
+        } catch (...) {
+            refused = std::current_exception();
         }
     }
-    // Without a connection the next step fails and ends the click; the connect button stays
-    // usable so that the user can try again.
-    if (!FtpClient1->Connected()) Button2->setEnabled(true);
-    try {
-        FtpClient1->SetTransferType(1);
-    } catch (...) {
-        // The click ends with the error box; a connection that the server keeps open but
-        // will not serve is closed, and the user may try again.
+    if (refused) {
+        // A connection that the server keeps open but will not serve is closed, and the main
+        // window is the user's again, to try once more or to do something else.
         download::DisconnectQuietly(*this);
-        Button2->setEnabled(true);
-        throw;
+        download::GiveMainWindowBack(*this);
+        std::rethrow_exception(refused);
     }
     StatusBar1->SetSimpleText(QStringLiteral("HEADER DOWNLOAD START."));
     Timer5->SetEnabled(true);
     CatalogueOverflow = false;
-    CatalogueTransfer = true;
-    try {
-        FtpClient1->Download("header.txt", WorkPath("header.txt"));
-    } catch (const std::exception& e) {
-        download::LogLine(e.what());
+    // Fetched beside the older catalogue and put in its place only when whole: a full disk or
+    // a cut transfer leaves the last good one, never an empty or half one.
+    const std::string catalogue = WorkPath("header.txt");
+    platform::RemoveStaleReplaceTemps(catalogue);
+    const std::string part = platform::ReplaceTempPath(catalogue);
+    QString localFailure;
+    {
+        auto busy = Download.ClientCall();
+        CatalogueTransfer = true;
+        try {
+            FtpClient1->Download("header.txt", part);
+        } catch (const EInOutError& e) {
+            download::LogLine(e.what());
+            localFailure = QString::fromUtf8(e.what());
+        } catch (const std::exception& e) {
+            download::LogLine(e.what());
+        }
+        CatalogueTransfer = false;
+        if (DownloadState == download::Phase::Arrived && Download.Confirmed()) {
+            try {
+                platform::ReplaceFile(part, catalogue);
+            } catch (const EInOutError& e) {
+                localFailure = QString::fromUtf8(e.what());
+                Download.TransferFailed();
+            }
+        } else if (DownloadState == download::Phase::Arrived) {
+            // Over without the server's word that all of it came: not a catalogue to show.
+            Download.TransferFailed();
+        }
+        platform::DeletePlainFile(part);
     }
-    CatalogueTransfer = false;
     if (CatalogueOverflow)
         StatusBar1->SetSimpleText(Utf8("カタログが大きすぎるため、入手を中止しました"));
+    if (!localFailure.isEmpty())
+        platform::Current().boxes->Show(platform::BoxKind::Error, Utf8("アボートしました\r\n") + localFailure);
 }
 
 void TForm1::Timer5Timer() {
@@ -69,7 +98,7 @@ void TForm1::Timer5Timer() {
     Timer5->SetEnabled(false);
     download::DisconnectQuietly(*this);
     if (next == download::Action::CatalogueFailed) {
-        Button2->setEnabled(true);
+        download::GiveMainWindowBack(*this);
         return;
     }
     if (!Form5) return;

@@ -43,6 +43,10 @@ void Queue::StartCatalogue() {
     // Shown in the status bar while the catalogue comes in.
     name_ = "TITLE";
     phase_ = Phase::Waiting;
+    // What the client says from now on is about the catalogue, also after a cancelled song.
+    confirmed_ = false;
+    announced_ = 0;
+    orphaned_ = false;
 }
 
 bool Queue::BeginSong(std::span<const std::string> catalogue) {

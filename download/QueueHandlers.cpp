@@ -6,6 +6,7 @@
 #include "app/TForm1.h"
 #include "download/Catalogue.h"
 #include "download/ClientCalls.h"
+#include "download/MainWindowHold.h"
 #include "download/TForm5.h"
 #include "download/Utf8.h"
 #include "net/FtpClient.h"
@@ -72,6 +73,7 @@ void TForm1::Timer6Timer() {
             Timer6->SetEnabled(false);
             ReleaseList();
             FtpClient1->Abort();
+            download::GiveMainWindowBack(*this);
             return;
         case Action::KeepSong: {
             ReleaseList();
@@ -107,10 +109,13 @@ void TForm1::Timer6Timer() {
         case Action::StartSong:
             Form5->CheckListBox1->SetItemIndex(DownloadIndex);
             Button4Click();
+            // A run cancelled while this song was on its way ends only now, with its transfer.
+            download::GiveMainWindowBack(*this);
             return;
         case Action::EndRun:
             Timer6->SetEnabled(false);
             ReleaseList();
+            download::GiveMainWindowBack(*this);
             return;
         default:
             return;

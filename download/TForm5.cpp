@@ -16,6 +16,7 @@
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "download/Catalogue.h"
+#include "download/MainWindowHold.h"
 #include "download/Site.h"
 #include "download/Utf8.h"
 #include "platform/Desktop.h"
@@ -29,6 +30,9 @@ using download::Utf8;
 namespace {
 constexpr int kOuterWidth = 462, kOuterHeight = 607;
 constexpr int kItemHeight = 12;
+// The song list's height at design, the top of the button groups below it, and the rows the
+// list keeps on the lowest screen.
+constexpr int kListHeight = 353, kGroupTop = 476, kFewestRows = 8;
 
 // Every song row is 12 pixels high, whatever the font's natural line height.
 class FixedRowDelegate : public QStyledItemDelegate {
@@ -180,12 +184,12 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     Label2 = Place(MakeLabel(header, this), 16, 104, 425, 14);
     Label2->setFont(platform::DesignFont(platform::kFontMincho, 12));
 
-    CheckListBox1 = Place(new TSongList(this), 16, 118, 425, 353);
+    CheckListBox1 = Place(new TSongList(this), 16, 118, 425, kListHeight);
     CheckListBox1->setFont(platform::DesignFont(platform::kFontMincho, 12));
     CheckListBox1->setAccessibleName(Utf8("演奏リスト"));
     NameScrollBars(CheckListBox1, CheckListBox1->accessibleName());
 
-    GroupBox1 = Place(new QGroupBox(Utf8("▼入手したい曲を選択"), this), 8, 476, 226, 100);
+    GroupBox1 = Place(new QGroupBox(Utf8("▼入手したい曲を選択"), this), 8, kGroupTop, 226, 100);
     GroupBox1->setAccessibleName(GroupBox1->title());
     Label1 = Place(MakeLabel(Utf8("↑聴きたい項目にチェックし、"), GroupBox1), 6, 16, 216, 14);
     Label3 = Place(MakeLabel(Utf8("Downloadボタンを押してください"), GroupBox1), 6, 30, 216, 14);
@@ -201,7 +205,7 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     Button3 = Place(MakeButton(Utf8("全て解除"), GroupBox1), 164, 46, 58, 24);
     Button5 = Place(MakeButton(Utf8("入手済み曲のチェックをはずす"), GroupBox1), 6, 72, 216, 24);
 
-    GroupBox2 = Place(new QGroupBox(Utf8("▼全てを入手しつつ自動連続演奏"), this), 238, 476, 214, 100);
+    GroupBox2 = Place(new QGroupBox(Utf8("▼全てを入手しつつ自動連続演奏"), this), 238, kGroupTop, 214, 100);
     GroupBox2->setAccessibleName(GroupBox2->title());
     Button4 = Place(MakeButton(Utf8("全てを入手しBGM連続演奏"), GroupBox2), 8, 20, 198, 44);
     Button4->setToolTip(Utf8("演奏リストにある曲を順番にダウンロードしつつ、連続演奏を開始します。"
@@ -231,7 +235,20 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 void TForm5::FormCreate() {
+    FitScreen(platform::Current().desktop->AvailableArea().height());
     platform::CentreWindow(this);
+}
+
+void TForm5::FitScreen(int areaHeight) {
+    // On a screen too low for the window (a high scale) the song list gives up rows, down to
+    // a few, and everything below it moves up with the window's bottom: the buttons stay on
+    // the screen and the list scrolls.
+    const int shortfall = kOuterHeight - areaHeight;
+    const int give = std::clamp(shortfall, 0, kListHeight - kFewestRows * kItemHeight - 2);
+    CheckListBox1->resize(CheckListBox1->width(), kListHeight - give);
+    GroupBox1->move(GroupBox1->x(), kGroupTop - give);
+    GroupBox2->move(GroupBox2->x(), kGroupTop - give);
+    setFixedSize(platform::ClientSizeOf({kOuterWidth, kOuterHeight - give}));
 }
 
 void TForm5::AddMemoLine(const QString& line) {
@@ -327,7 +344,10 @@ void TForm5::Button5Click() {
 }
 
 void TForm5::FormCloseQuery() {
-    if (Form1) Form1->Button2->setEnabled(true);
+    if (!Form1) return;
+    Form1->Button2->setEnabled(true);
+    // With no song on its way the main window is the user's again.
+    download::GiveMainWindowBack(*Form1, true);
 }
 
 void TForm5::closeEvent(QCloseEvent* event) {

@@ -54,6 +54,8 @@ class TForm5 : public QWidget {
 public:
     explicit TForm5(QWidget* parent = nullptr);
     void FormCreate();
+    // Fits the window into an available area of that height.
+    void FitScreen(int areaHeight);
 
     QLabel* Label4;
     QLabel* Label5;

@@ -225,6 +225,8 @@ void ReplaceFile(const std::string& from, const std::string& to) {
     SyncFolderOf(to);
 }
 
+void RemoveStaleReplaceTemps(const std::string& path) { RemoveStaleTemps(path); }
+
 std::string ReplaceTempPath(const std::string& path) {
     const std::string folder = FolderOf(path);
     const std::string name = TempName(NameOf(path), static_cast<long>(::getpid()));

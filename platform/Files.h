@@ -125,6 +125,8 @@ private:
 // The temporary name that a Replace writer uses for `path` in this process. Temporary files of
 // processes that no longer run are removed by the next Replace of the same name.
 std::string ReplaceTempPath(const std::string& path);
+// Removes what ReplaceTempPath(path) named in processes that no longer run, and in this one.
+void RemoveStaleReplaceTemps(const std::string& path);
 
 // Writes a whole file as a Replace writer does.
 void ReplaceFileContents(const std::string& path, std::string_view bytes);

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/Files.h"
+#include "platform/NameDisplay.h"
 #include "platform/VideoWindow.h"
 
 namespace platform {
@@ -367,7 +368,7 @@ void GstMediaDevice::OpenMedium(const std::string& path) {
     g_object_set(pipeline_, "audio-sink", audioSink, "video-sink", MakeVideoSink(), nullptr);
     gst_object_unref(audioSink);
     g_signal_connect(pipeline_, "element-setup", G_CALLBACK(SetUpElement), &options_.midiGain);
-    if (window_) window_->setWindowTitle(QString::fromStdString(path.substr(path.find_last_of('/') + 1)));
+    if (window_) window_->setWindowTitle(QString::fromStdString(DisplayPath(path.substr(path.find_last_of('/') + 1))));
 
     GstBus* bus = gst_element_get_bus(pipeline_);
     std::string failure;

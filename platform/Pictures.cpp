@@ -17,6 +17,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
+#include "platform/NameDisplay.h"
 #include "platform/Files.h"
 #include "platform/Metafile.h"
 
@@ -276,7 +277,7 @@ Picture LoadWithQt(const std::string& path, const char* format) {
 }  // namespace
 
 std::string UnreadablePictureText(const std::string& path, const std::string& reason) {
-    return "画像ファイルを読み込めません。\n" + path + "\n" + reason;
+    return "画像ファイルを読み込めません。\n" + DisplayPath(path) + "\n" + reason;
 }
 
 Picture Picture::FromImage(QImage image) {

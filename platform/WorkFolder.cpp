@@ -9,6 +9,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
+#include "platform/NameDisplay.h"
 
 namespace platform {
 namespace {
@@ -59,9 +60,10 @@ std::string SettleWorkFolder(RegistryStore& registry, StartPlace place) {
         if (place == StartPlace::Menu) enterMenuFolder();
         return GetCurrentDir();
     }
+    const std::string folder = AutostartFolder(value);
     try {
-        SetCurrentDir(AutostartFolder(value));
-    } catch (const EInOutError&) {
+        SetCurrentDir(folder);
+    } catch (const EInOutError& e) {
         // The registered folder has gone. The failure is still reported, but from the menu the
         // program then works in its data folder, not among the user's files in the home folder.
         if (place == StartPlace::Menu) {
@@ -70,7 +72,11 @@ std::string SettleWorkFolder(RegistryStore& registry, StartPlace place) {
             } catch (const EInOutError&) {
             }
         }
-        throw;
+        // The box names the folder (or, when the value names none, the value itself): the
+        // user is told what to look for, since the exit asks no more once a value exists.
+        const std::string named = folder.empty() ? value : folder;
+        if (named.empty()) throw;
+        throw EInOutError(e.Code(), std::string(e.what()) + "\r\n" + DisplayPath(named));
     }
     return GetCurrentDir();
 }

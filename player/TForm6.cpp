@@ -49,6 +49,10 @@ TForm6::TForm6(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 void TForm6::FormCreate() {
+    // A screen smaller than the window (a high scale) gets a smaller window: the picture
+    // stretches to whatever size the window has.
+    const QRect area = platform::Current().desktop->AvailableArea();
+    if (!area.isEmpty()) resize(platform::ClientSizeOf(OuterSize().boundedTo(area.size())).expandedTo({1, 1}));
     platform::CentreWindow(this);
 }
 

@@ -26,10 +26,11 @@ void TForm1::Image1DblClick() {
     }
     if (!wanted() || !Form6) return;
     Form6->Image1->SetPicture(picture);
-    const QSize screen = platform::Current().desktop->ScreenSize();
-    const QSize outer = Form6->OuterSize();
-    const QPoint at(static_cast<int>(std::trunc((screen.width() - outer.width()) / 2.0)),
-                    static_cast<int>(std::trunc((screen.height() - outer.height()) / 2.0)));
-    platform::PlaceTopmost(Form6, at, Form6->size());
+    platform::Desktop& desktop = *platform::Current().desktop;
+    const QRect area = desktop.AvailableArea();
+    // As large as the user left it, but never past the screen.
+    const QSize outer = Form6->OuterSize().boundedTo(area.size());
+    const QPoint at = platform::OnScreenPosition(desktop.ScreenSize(), area, outer);
+    platform::PlaceTopmost(Form6, at, platform::ClientSizeOf(outer));
     Form6->activateWindow();
 }

@@ -4,6 +4,7 @@
 #include "app/TForm1.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
+#include "platform/NameDisplay.h"
 #include "platform/Services.h"
 
 namespace {
@@ -48,7 +49,8 @@ void TForm1::Button1Click() {
             continue;
         }
         const std::string path = CheckListBox1->Text(i);
-        const QString name = QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size()));
+        // Named as the list shows it: a Shift-JIS or broken name reads the same in both.
+        const QString name = QString::fromStdString(platform::DisplayPath(path));
         bool yes = Ask(QStringLiteral("該当する") + name + QStringLiteral("を削除しますか\r\n\r\n")) ==
                    platform::BoxAnswer::Yes;
         int at = FindEntry(CheckListBox1, i, path);

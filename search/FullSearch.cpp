@@ -5,6 +5,7 @@
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "app/TForm4.h"
+#include "platform/NameDisplay.h"
 #include "platform/Services.h"
 #include "search/LevelWalk.h"
 #include "search/Searches.h"
@@ -20,7 +21,8 @@ struct RunningMark {
     ~RunningMark() { --g_running; }
 };
 
-QString FromBytes(std::string_view s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
+// A folder's path as the check list shows it.
+QString Shown(std::string_view s) { return QString::fromStdString(platform::DisplayPath(s)); }
 
 bool Confirm(const QString& text) {
     return platform::Current().boxes->Show(platform::BoxKind::Confirmation, text) == platform::BoxAnswer::Yes;
@@ -102,7 +104,7 @@ private:
     void Paint(bool force) {
         if (!Due(painted_, force)) return;
         if (label_ != shownLabel_) {
-            progress_.SetText(FromBytes(label_));
+            progress_.SetText(Shown(label_));
             shownLabel_ = label_;
         }
         if (progress_.Maximum() != maximum_) progress_.SetMaximum(maximum_);
@@ -141,8 +143,6 @@ void TForm1::SpeedButton1Click() {
     MediaPlayer1->hide();
     Label9->SetCaption(QString());
     const std::string first = search::BoxText(*this);
-    // The old list goes before anything is asked: a declined search leaves none.
-    if (first.size() >= 2 && first[0] == '*' && first[1] == '.') DeleteStoredList(first);
 
     auto interrupted = [this] {
         Form4->HideWindow();
@@ -155,6 +155,8 @@ void TForm1::SpeedButton1Click() {
         interrupted();
         return;
     }
+    // The old list goes only once the search runs: declined, it stays for the quick search.
+    if (first.size() >= 2 && first[0] == '*' && first[1] == '.') DeleteStoredList(first);
     MediaPlayer1->hide();
     Label9->hide();
     Image1->show();

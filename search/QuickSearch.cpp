@@ -1,14 +1,27 @@
 // The quick search and the extension box.
 #include <QComboBox>
 #include <QGroupBox>
+#include <algorithm>
 
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "app/TForm4.h"
 #include "platform/Files.h"
+#include "platform/NameDisplay.h"
 #include "platform/Services.h"
 #include "search/ResultStore.h"
 #include "search/Searches.h"
+
+namespace search {
+
+bool EntryMatches(const std::string& entry, const std::string& lowerKeyword) {
+    if (store::ContainsIgnoringAsciiCase(entry, lowerKeyword)) return true;
+    // Printable ASCII shows as it is: nothing more to look at.
+    const bool plain = std::all_of(entry.begin(), entry.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    return !plain && store::ContainsIgnoringAsciiCase(platform::DisplayPath(entry), lowerKeyword);
+}
+
+}  // namespace search
 
 namespace {
 
@@ -23,7 +36,7 @@ bool FilterOnScreen(TForm1& form, const std::string& keyword) {
     const int count = list->Count();
     for (int i = 0; i < count; ++i) {
         std::string entry = list->Text(i);
-        if (store::ContainsIgnoringAsciiCase(entry, lower)) matches.push_back(std::move(entry));
+        if (search::EntryMatches(entry, lower)) matches.push_back(std::move(entry));
     }
     if (!matches.empty()) {
         // Entries that do not match would be blanked and then cleared with the rest before

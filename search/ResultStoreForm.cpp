@@ -2,6 +2,7 @@
 #include "app/TForm1.h"
 #include "platform/Files.h"
 #include "search/ResultStore.h"
+#include "search/Searches.h"
 
 std::string TForm1::StoredListPath(const std::string& boxText) const {
     // Whatever the case or length of the extension typed.
@@ -25,9 +26,11 @@ void TForm1::WriteStoredList(const std::string& pattern) {
 void TForm1::ReadStoredList(const std::string& path, const std::string* keyword) {
     // The log is appended to line by line: a last line without its line break is an append
     // that was cut off, not a path.
+    const std::string lower = keyword ? store::LowerAscii(*keyword) : std::string();
     store::ReadList(
-        path, keyword,
-        [this](const std::string& line) {
+        path, nullptr,
+        [this, keyword, &lower](const std::string& line) {
+            if (keyword && !search::EntryMatches(line, lower)) return;
             CheckListBox1->Add(line);
             ShowListCount();
         },

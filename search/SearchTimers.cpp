@@ -1,6 +1,7 @@
 // Idle check and automatic search steps.
 #include <QCheckBox>
 #include <QComboBox>
+#include <algorithm>
 
 #include "app/TForm1.h"
 #include "platform/Services.h"
@@ -37,6 +38,15 @@ void SetColour(QWidget* w, QColor colour) {
     w->setPalette(p);
 }
 
+// The step marker, and the countdown line beside it moved clear of it: "完了 " is wider than
+// the room the line leaves at its design place.
+void SetStepMarker(TForm1& form, const QString& text) {
+    constexpr int kLineLeft = 24, kGap = 4;
+    form.Label11->SetCaption(text);
+    const int clear = form.Label11->x() + form.Label11->sizeHint().width() + kGap;
+    form.Label10->move(std::max(kLineLeft, clear), form.Label10->y());
+}
+
 }  // namespace
 
 void TForm1::CheckBox2Click() { ComboBox3->setEnabled(CheckBox2->isChecked()); }
@@ -64,7 +74,7 @@ void TForm1::Timer3Timer() {
         SetColour(Label5, QColor(255, 0, 0));
     } else {
         SetColour(Label5, Qt::black);
-        Label11->SetCaption(QStringLiteral("　"));
+        SetStepMarker(*this, QStringLiteral("　"));
     }
     if (CheckBox2->isChecked() && IdleSeconds > 0 && threshold >= IdleSeconds) {
         SetColour(Label10, QColor(0x99, 0x99, 0x99));
@@ -82,10 +92,10 @@ void TForm1::Timer4Timer() {
         Timer4->SetEnabled(true);
         return;
     }
-    Label11->SetCaption(QStringLiteral("*"));
+    SetStepMarker(*this, QStringLiteral("*"));
     if (IdleSearchActive == 0) {
         SearchCancelled = 1;
-        Label11->SetCaption(QStringLiteral(" "));
+        SetStepMarker(*this, QStringLiteral(" "));
         return;
     }
     if (AutoSearchIndex < search::kAutoPatternCount) {
@@ -101,5 +111,5 @@ void TForm1::Timer4Timer() {
     // once per run of the program, and later idle periods start nothing.
     IdleSearchActive = 0;
     SearchCancelled = 0;
-    Label11->SetCaption(QStringLiteral("完了 "));
+    SetStepMarker(*this, QStringLiteral("完了 "));
 }

@@ -69,13 +69,14 @@ TEST_F(MainWindowTest, IdleDelayItems) {
     EXPECT_EQ(form->ComboBox3->currentIndex(), 1);
 }
 
-TEST_F(MainWindowTest, CentredOnTheScreenEvenWhenTheScreenIsSmaller) {
+TEST_F(MainWindowTest, CentredOnTheScreenAndNeverPastItsTopLeft) {
     desktop->screen = QSize(1025, 768);
     auto form = Create();
     EXPECT_EQ(form->pos(), QPoint((1025 - 572) / 2, (768 - 315) / 2));
+    // A screen smaller than the window: its caption stays on the screen, to be moved by.
     desktop->screen = QSize(301, 200);
     auto small = Create();
-    EXPECT_EQ(small->pos(), QPoint(-135, -57));  // truncated toward zero, not floored
+    EXPECT_EQ(small->pos(), QPoint(0, 0));
 }
 
 TEST_F(MainWindowTest, LauncherAndListViews) {
@@ -113,13 +114,26 @@ TEST_F(MainWindowTest, LiteralXxCountsAsAbsent) {
 }
 
 TEST_F(MainWindowTest, MissingRegisteredFolderIsReportedAndTheWindowWorks) {
-    for (std::string value : {"\"" + Path("moved") + "/kdr.exe\"", std::string("short"), std::string()}) {
+    // The box names the folder after the run-time's text (the value itself when it names
+    // none), as the list shows names: the user learns what has gone.
+    const std::string sjis = Path("\x8b\x8c");  // 旧
+    const struct {
+        std::string value;
+        QString text;
+    } cases[] = {
+        {"\"" + Path("moved") + "/kdr.exe\"", QStringLiteral("I/O エラー (2)\r\n") + QString::fromStdString(Path("moved"))},
+        {"\"" + sjis + "/kdr.exe\"", QStringLiteral("I/O エラー (2)\r\n") + QString::fromStdString(dir) + QStringLiteral("/旧")},
+        {"short", QStringLiteral("I/O エラー (2)\r\nshort")},
+        {"", QStringLiteral("I/O エラー (2)")},
+    };
+    for (const auto& c : cases) {
+        const std::string& value = c.value;
         boxes->shown.clear();
         registry->WriteString("Run", "_KDR_", value);
         auto form = Create();
         ASSERT_EQ(boxes->shown.size(), 1u) << value;
         EXPECT_EQ(boxes->shown[0].kind, platform::BoxKind::Error);
-        EXPECT_EQ(boxes->shown[0].text, QStringLiteral("I/O エラー (2)"));
+        EXPECT_EQ(boxes->shown[0].text, c.text);
         // The rest of the creation ran: the window is usable.
         EXPECT_EQ(form->WorkDir, dir);
         EXPECT_EQ(form->ComboBox3->count(), 7);

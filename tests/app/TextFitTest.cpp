@@ -18,6 +18,7 @@
 #include <QTextBlock>
 #include <cmath>
 
+#include "ChildRun.h"
 #include "Fixtures.h"
 #include "download/TForm5.h"
 #include "app/Controls.h"
@@ -219,20 +220,10 @@ TEST_F(TextFit, ALineWiderThanTheScreenStillWraps) {
 // The suite above once more with the whole program scaled by two.
 TEST(TextFitScaled, HoldsAtScaleTwo) {
     if (qEnvironmentVariable("QT_SCALE_FACTOR") == QStringLiteral("2")) GTEST_SKIP() << "this is the scaled run";
-    QProcess run;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    run.setProcessEnvironment(env);
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=TextFit.*")});
-    ASSERT_TRUE(run.waitForStarted(10000));
-    const bool ended = run.waitForFinished(120000);
-    if (!ended) run.kill(), run.waitForFinished(5000);
-    ASSERT_TRUE(ended);
-    const QByteArray out = run.readAll();
-    EXPECT_EQ(run.exitCode(), 0) << out.toStdString();
-    EXPECT_TRUE(out.contains("[  PASSED  ] 8 tests")) << out.toStdString();
+    testsupport::ExpectChildRunPasses(QStringLiteral("TextFit.*"), env, 8);
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 
 #include <QTemporaryDir>
+#include <filesystem>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
 
 #include "Fixtures.h"
+#include "MountedFolder.h"
 #include "download/Catalogue.h"
 #include "download/SiteServer.h"
 #include "download/TForm5.h"
@@ -107,6 +109,26 @@ protected:
         platform::ReadTextLines(Path("SearchView.dwn"), [&](const std::string& l) { out.push_back(l); });
         return out;
     }
+
+    // Whether each control that the catalogue fetch takes away can be used, in the order the
+    // connect button takes them; the idle delay box follows its check box and is left out.
+    std::vector<bool> HeldControls() const {
+        std::vector<bool> out;
+        for (QWidget* w : std::initializer_list<QWidget*>{form->Label1, form->SpeedButton1, form->SpeedButton2,
+                                                          form->SpeedButton5, form->Button1, form->Button2,
+                                                          form->Button5, form->ComboBox2, form->CheckBox2})
+            out.push_back(w->isEnabled());
+        out.push_back(form->ComboBox3->isEnabled() == form->CheckBox2->isChecked());
+        return out;
+    }
+    // Every held control disabled; `connect`: but the connect button, which comes back with
+    // the list window's close.
+    static std::vector<bool> Held(bool connect = false) {
+        std::vector<bool> v(10, false);
+        v[5] = connect;
+        return v;
+    }
+    static inline const std::vector<bool> kGivenBack = std::vector<bool>(10, true);
 
     std::string site, log;
     std::vector<Entry> entries_;
@@ -274,8 +296,11 @@ TEST_F(DownloadRun, FetchAndRestartDuringATransferWaitForIt) {
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (acted || SizeOf(Path("temp")) < 20000) return;
         acted = true;
-        // A catalogue fetch is refused while the run goes on.
+        // The connect button brings the list window back while the run goes on.
+        Form5->close();
         form->Button2Click();
+        EXPECT_TRUE(Form5->isVisible());
+        EXPECT_EQ(Form5->Button1->text(), QStringLiteral("CANCEL"));
         // Cancel, then start afresh at once: the new run waits for the aborted transfer.
         Form5->Button1Click();
         form->Timer6Timer();
@@ -292,9 +317,7 @@ TEST_F(DownloadRun, FetchAndRestartDuringATransferWaitForIt) {
     watch.stop();
     ASSERT_TRUE(acted);
     EXPECT_EQ(retrWhileBusy, 2);  // the catalogue and the first song
-    auto infos = boxes->TextsOf(BoxKind::Information);
-    ASSERT_EQ(infos.size(), 1u);
-    EXPECT_TRUE(infos[0].startsWith(QStringLiteral("曲のダウンロード中は接続できません")));
+    EXPECT_TRUE(boxes->TextsOf(BoxKind::Information).empty());
     // The aborted transfer moved nothing; the new run then fetches both songs.
     EXPECT_EQ(form->DownloadState, download::Phase::NextSong);
     RunTicks();
@@ -385,8 +408,9 @@ TEST_F(DownloadRun, ServerThatIsDown) {
     EXPECT_EQ(boxes->TextsOf(BoxKind::Error), std::vector<QString>{QStringLiteral("Not Connected")});
     EXPECT_FALSE(Form5->isVisible());
     EXPECT_FALSE(form->Timer5->Enabled());
-    EXPECT_FALSE(form->SpeedButton1->isEnabled());
-    EXPECT_TRUE(form->Button2->isEnabled());  // the user may try again
+    // The main window is the user's again: to try once more, or to do something else.
+    EXPECT_EQ(HeldControls(), std::vector<bool>(10, true));
+    EXPECT_FALSE(form->ComboBox3->isEnabled());  // its idle-search permission is off
 
     // A run against it: every song fails to connect, one status line each, no boxes.
     form->CatalogueFiles[0] = "a.wav";
@@ -438,4 +462,171 @@ TEST_F(DownloadRun, ContinuousPlayPicksUpSongsWhileLaterOnesArrive) {
     playTicks();
     EXPECT_TRUE(media->playing);
     EXPECT_EQ(std::count(media->calls.begin(), media->calls.end(), "play"), 2);
+}
+
+// The main window is the user's again once the list window is closed with no song on its way:
+// every control the fetch took comes back, the delay box with its permission. While the list
+// is open, or a song is on its way, they stay away.
+TEST_F(DownloadRun, MainWindowComesBackWhenTheListClosesWithNoSongOnItsWay) {
+    Serve({{"a.wav", "a", SongBytes(1, 30000)}, {"b.wav", "b", SongBytes(2, 30000)}});
+    form->CheckBox2->setChecked(true);
+    form->CheckBox2Click();
+    Fetch();
+    ASSERT_TRUE(Form5->isVisible());
+    EXPECT_EQ(HeldControls(), Held());
+    Form5->close();
+    EXPECT_FALSE(Form5->isVisible());
+    EXPECT_EQ(HeldControls(), kGivenBack);
+    EXPECT_TRUE(form->ComboBox3->isEnabled());
+
+    // Failure twin: closed while a run goes on, only the connect button comes back; the rest
+    // follows when the run ends.
+    Fetch();
+    StartAll();
+    form->Timer6Timer();  // the first song arrives
+    ASSERT_TRUE(form->Timer6->Enabled());
+    Form5->close();
+    EXPECT_EQ(HeldControls(), Held(true));
+    RunTicks();
+    EXPECT_EQ(Entries(), (std::vector<std::string>{Path("a.wav"), Path("b.wav")}));
+    EXPECT_EQ(HeldControls(), kGivenBack);
+    // Continuous play, switched on by the run, can be switched off again.
+    ASSERT_EQ(form->AutoPlay, 1);
+    form->SpeedButton5->click();
+    EXPECT_EQ(form->AutoPlay, 0);
+
+    // A run that ends while the list window is open leaves the controls away until it closes.
+    Fetch();
+    StartAll();
+    RunTicks();
+    EXPECT_FALSE(form->Timer6->Enabled());
+    EXPECT_EQ(HeldControls(), Held());
+    Form5->close();
+    EXPECT_EQ(HeldControls(), kGivenBack);
+}
+
+// A fetch that fails gives the main window back at its end: refused by the server, or cut.
+TEST_F(DownloadRun, FailedFetchGivesTheMainWindowBack) {
+    Serve({{"a.wav", "a", SongBytes(1, 1000)}});
+    ::unlink((site + "/header.txt").c_str());  // the server refuses the catalogue
+    Fetch();
+    EXPECT_FALSE(Form5->isVisible());
+    EXPECT_FALSE(form->Timer5->Enabled());
+    EXPECT_EQ(form->StatusBar1->SimpleText(), QStringLiteral("アボートしました"));
+    EXPECT_EQ(HeldControls(), kGivenBack);
+    EXPECT_FALSE(form->FtpClient1->Connected());
+    // A tick before the transfer's outcome (the failure twin) keeps them away.
+    boxes->answers.push_back(BoxAnswer::Yes);
+    auto original = form->FtpClient1->OnTransactionStart;
+    form->FtpClient1->OnTransactionStart = [&, original](TBlockingSocket* sock) {
+        original(sock);
+        form->Timer5Timer();
+        EXPECT_EQ(HeldControls(), Held());
+    };
+    WriteFile(site + "/header.txt", "message\r\na.wav\r\na\r\n");
+    form->Button2Click();
+    form->Timer5Timer();
+    EXPECT_TRUE(Form5->isVisible());
+    EXPECT_EQ(HeldControls(), Held());
+}
+
+// Pressing 接続 while a song is on its way brings back the list window with its CANCEL, which
+// then ends the run; the main window comes back once the cancelled transfer has unwound.
+TEST_F(DownloadRun, ConnectDuringARunShowsTheListAndCancelWorks) {
+    Serve({{"slow.wav", "slow", SongBytes(1, 800000)}, {"next.wav", "next", SongBytes(2, 1000)}},
+          {"--write-limit", "200000"});
+    Fetch();
+    StartAll();
+    Form5->close();
+    const size_t questionsBefore = boxes->TextsOf(BoxKind::Confirmation).size();
+    QTimer watch;
+    bool acted = false;
+    std::vector<bool> whileUnwinding;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (acted || SizeOf(Path("temp")) < 20000) return;
+        acted = true;
+        EXPECT_EQ(HeldControls(), Held(true));
+        form->Button2->click();
+        EXPECT_TRUE(Form5->isVisible());
+        EXPECT_EQ(Form5->Button1->text(), QStringLiteral("CANCEL"));
+        EXPECT_FALSE(form->Button2->isEnabled());
+        Form5->Button1->click();  // CANCEL: no question
+        form->Timer6Timer();
+        EXPECT_FALSE(form->Timer6->Enabled());
+        Form5->close();
+        // The transfer still unwinds: a song is on its way until it has.
+        whileUnwinding = HeldControls();
+    });
+    watch.start(5);
+    form->Timer6Timer();  // the first song, until it is aborted
+    watch.stop();
+    ASSERT_TRUE(acted);
+    EXPECT_EQ(whileUnwinding, Held(true));
+    EXPECT_EQ(boxes->TextsOf(BoxKind::Confirmation).size(), questionsBefore);  // nothing asked
+    EXPECT_FALSE(Form5->isVisible());
+    EXPECT_EQ(HeldControls(), kGivenBack);
+    EXPECT_EQ(Count("RETR next.wav"), 0);
+    EXPECT_TRUE(Entries().empty());
+
+    // The next 接続 is a catalogue fetch again, which the cancelled song's late reports do not
+    // disturb.
+    Fetch();
+    EXPECT_TRUE(Form5->isVisible());
+    EXPECT_EQ(Form5->CheckListBox1->Count(), 2);
+    EXPECT_EQ(Count("RETR header.txt"), 2);
+}
+
+// The catalogue is fetched beside the older one and takes its place only when whole: a full
+// disk says why in a box and leaves the older catalogue; so does a transfer cut short.
+TEST_F(DownloadRun, FullDiskDuringTheFetchKeepsTheOlderCatalogueAndSaysWhy) {
+    const std::string work = Path("work");
+    MountedFolder disk(work, 256 * 1024);
+    if (!disk.Mounted()) GTEST_FAIL() << "cannot mount a folder here";
+    form->WorkDir = work;
+    platform::SetCurrentDir(work);
+    const std::string older = "older message\r\nold.wav\r\nold song\r\n";
+    WriteFile(work + "/header.txt", older);
+    std::vector<Entry> songs;
+    for (int i = 0; i < 40; ++i) songs.push_back({"song" + std::to_string(i) + ".wav", std::string(300, 'x'), ""});
+    Serve(songs);
+
+    disk.Fill();
+    Fetch();
+    const auto errors = boxes->TextsOf(BoxKind::Error);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], QStringLiteral("アボートしました\r\nディスクがいっぱいです"));
+    EXPECT_EQ(ReadFile(work + "/header.txt"), older);
+    EXPECT_FALSE(Form5->isVisible());
+    EXPECT_EQ(HeldControls(), kGivenBack);
+    // Nothing but the older catalogue and the filler: no temporary file is left.
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(work)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"filler", "header.txt"}));
+
+    // With room again, the new catalogue replaces the older one and is shown.
+    ::unlink((work + "/filler").c_str());
+    boxes->shown.clear();
+    Fetch();
+    EXPECT_TRUE(boxes->TextsOf(BoxKind::Error).empty());
+    EXPECT_TRUE(Form5->isVisible());
+    EXPECT_EQ(Form5->CheckListBox1->Count(), 40);
+    EXPECT_EQ(ReadFile(work + "/header.txt"), ReadFile(site + "/header.txt"));
+    Form5->close();
+    platform::SetCurrentDir(dir);
+}
+
+TEST_F(DownloadRun, CatalogueCutShortKeepsTheOlderOne) {
+    const std::string older = "older message\r\nold.wav\r\nold song\r\n";
+    WriteFile(Path("header.txt"), older);
+    std::vector<Entry> songs;
+    for (int i = 0; i < 200; ++i) songs.push_back({"song" + std::to_string(i) + ".wav", std::string(300, 'x'), ""});
+    Serve(songs, {"--cut", "header.txt:20000"});
+    Fetch();
+    EXPECT_FALSE(Form5->isVisible());
+    EXPECT_EQ(ReadFile(Path("header.txt")), older);
+    EXPECT_EQ(form->StatusBar1->SimpleText(), QStringLiteral("アボートしました"));
+    EXPECT_TRUE(boxes->TextsOf(BoxKind::Error).empty());  // not the local disk: no box
+    EXPECT_EQ(HeldControls(), kGivenBack);
+    EXPECT_FALSE(platform::PathExists(platform::ReplaceTempPath(Path("header.txt"))));
 }

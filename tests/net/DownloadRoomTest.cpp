@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "MountedFolder.h"
 #include "FtpHelpers.h"
 
 using namespace testnet;
@@ -29,26 +30,8 @@ std::int64_t FreeBytes(const std::string& dir) {
     return ::statvfs(dir.c_str(), &fs) == 0 ? std::int64_t(fs.f_bavail) * std::int64_t(fs.f_frsize) : -1;
 }
 
-// A small memory file system mounted on a folder for as long as it lives, where mounting is
-// permitted at all.
-class SmallDisk {
-public:
-    SmallDisk(const std::string& dir, std::int64_t bytes) : dir_(dir) {
-        std::filesystem::create_directory(dir);
-        const std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
-        mounted_ = ::mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
-    }
-    ~SmallDisk() {
-        if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
-    }
-    SmallDisk(const SmallDisk&) = delete;
-    SmallDisk& operator=(const SmallDisk&) = delete;
-    bool Mounted() const { return mounted_; }
-
-private:
-    std::string dir_;
-    bool mounted_ = false;
-};
+// A small memory file system mounted on a folder for as long as it lives.
+using SmallDisk = MountedFolder;
 
 enum class End { Complete, Short, Reset };
 

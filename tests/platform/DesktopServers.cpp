@@ -39,14 +39,14 @@ void Stop(QProcess& p) {
 }
 }  // namespace
 
-XvfbServer::XvfbServer() {
+XvfbServer::XvfbServer(const QString& screen) {
     // -displayfd 1: the server picks a free display and writes its number on standard output.
     // -noreset: a test's clients leaving must not restart the server under the next test.
     EndWithTheTest(process_);
     process_.start(QStringLiteral("/usr/bin/Xvfb"),
                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
                     QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                    QStringLiteral("320x240x24")});
+                    screen});
     if (!process_.waitForStarted(kStartMs)) return;
     QByteArray number = FirstLine(process_);
     bool ok = false;

@@ -12,7 +12,8 @@ namespace testsupport {
 // Xvfb on the first free display (it picks the number itself and tells it).
 class XvfbServer {
 public:
-    XvfbServer();
+    // `screen` as Xvfb takes it: width x height x depth.
+    explicit XvfbServer(const QString& screen = QStringLiteral("320x240x24"));
     ~XvfbServer();
     bool Running() const { return !name_.empty(); }
     // ":<n>"

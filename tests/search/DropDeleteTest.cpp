@@ -91,8 +91,8 @@ TEST_F(DropDeleteTest, NamesThatAreNotUtf8KeepTheirBytesAndAreDeletedForReal) {
     Check({0, 1});
     boxes->answers = {BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Yes};
     form->Button1Click();
-    // The question shows the undecodable bytes as replacement characters, the rest as is.
-    EXPECT_EQ(Questions()[2], AboutFile(Path("bad\uFFFD\uFFFD.mp3")));
+    // The question names the file as the list shows it: the undecodable bytes escaped.
+    EXPECT_EQ(Questions()[2], AboutFile(Path("bad\\xFF\\xFE.mp3")));
     EXPECT_EQ(Questions()[3], AboutFile(odd));
     EXPECT_FALSE(platform::PathExists(bad));
     EXPECT_FALSE(platform::PathExists(odd));

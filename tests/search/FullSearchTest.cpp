@@ -120,12 +120,12 @@ TEST_F(FullSearchTest, EndsWithoutStoredListWhenDeclinedOrNothingFound) {
     form->WMDropFiles({"/kept/one.mp3"});
     SetBox("*.MP3");
 
-    // Declined: the list stays, but the old stored list is already gone.
+    // Declined: the list on screen and the stored list stay as they were.
     boxes->answers = {platform::BoxAnswer::No};
     form->SpeedButton1Click();
     EXPECT_EQ(Entries(), V{"/kept/one.mp3"});
     EXPECT_EQ(Informations(), std::vector<QString>{kInterrupted});
-    EXPECT_FALSE(platform::PathExists(Path("SearchView.MP3")));
+    EXPECT_EQ(ReadFile(Path("SearchView.MP3")), "old\r\n");
     EXPECT_FALSE(Form4->isVisible());
 
     // Nothing found: an empty list, the sorry message, still nothing stored.
@@ -142,6 +142,46 @@ TEST_F(FullSearchTest, EndsWithoutStoredListWhenDeclinedOrNothingFound) {
     form->IdleSearchActive = 1;
     form->SpeedButton1Click();
     EXPECT_TRUE(boxes->shown.empty());
+}
+
+// The stored list is what the quick search shows: it goes only once the search will run.
+TEST_F(FullSearchTest, StoredListIsDeletedOnlyAfterYesOrUnattended) {
+    std::string r = AddDrive("R");
+    std::string at = r;
+    for (int level = 1; level <= 17; ++level) at = Dirs(at, "l" + std::to_string(level));  // ends interrupted
+    File(r + "a.mp3");
+    SetBox("*.MP3");
+    bool storedWhileAsked = false;
+    boxes->whileWaiting = [&](const platform::FakeMessageBoxes::Shown& box) {
+        if (box.kind == platform::BoxKind::Confirmation) storedWhileAsked = platform::FileExists(Path("SearchView.MP3"));
+    };
+    struct Case {
+        const char* what;
+        int idle;
+        platform::BoxAnswer answer;
+        bool kept;
+    } cases[] = {
+        {"いいえ: the list stays", 0, platform::BoxAnswer::No, true},
+        {"はい: gone before the walk, which then stores nothing", 0, platform::BoxAnswer::Yes, false},
+        {"unattended: gone without a question", 1, platform::BoxAnswer::No, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(Path("SearchView.MP3"), "/old/one.mp3\r\n");
+        storedWhileAsked = false;
+        boxes->shown.clear();
+        boxes->answers = {c.answer};
+        form->IdleSearchActive = c.idle;
+        form->SpeedButton1Click();
+        EXPECT_EQ(platform::FileExists(Path("SearchView.MP3")), c.kept);
+        EXPECT_EQ(storedWhileAsked, c.idle == 0);
+        if (c.kept) {
+            // The quick search still finds it.
+            form->SpeedButton2Click();
+            EXPECT_EQ(Entries(), V{"/old/one.mp3"});
+        }
+    }
+    form->IdleSearchActive = 0;
 }
 
 TEST_F(FullSearchTest, StoreWriteFailureIsReportedAfterListing) {

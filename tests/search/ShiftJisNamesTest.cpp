@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "SearchFixture.h"
 #include "app/CheckListBox.h"
@@ -84,6 +86,100 @@ TEST_F(ShiftJisNamesTest, ANameThatIsGoneFailsToOpenWhateverItShows) {
     form->CheckListBox1->SetItemIndex(0);
     form->CheckListBox1Click();
     EXPECT_TRUE(form->Image1->pixmap().isNull());
+}
+
+// The boxes name a file as the list shows it: a Shift-JIS name decoded, an invalid one with
+// its bytes escaped, never as replacement characters the user cannot tell apart.
+TEST_F(ShiftJisNamesTest, DeleteQuestionsNameTheFileAsTheListShowsIt) {
+    const std::string sjis = Path("\x83\x73\x83\x41\x83\x6d\x8b\xc8.mp3");  // ピアノ曲
+    const std::string invalid = Path("bad\xFF\xFE" "copy.mp3");
+    WriteFile(sjis, "x");
+    WriteFile(invalid, "x");
+    struct Unlink {
+        std::vector<std::string> paths;
+        ~Unlink() {
+            for (const auto& p : paths)
+                if (::unlink(p.c_str()) != 0) ::rmdir(p.c_str());
+        }
+    } cleanup{{sjis, invalid}};
+    form->WMDropFiles({sjis, invalid});
+    form->CheckListBox1->SetChecked(0, true);
+    form->CheckListBox1->SetChecked(1, true);
+    const QString shownSjis = QString::fromStdString(dir) + QStringLiteral("/ピアノ曲.mp3");
+    const QString shownInvalid = QString::fromStdString(dir) + QStringLiteral("/bad\\xFF\\xFEcopy.mp3");
+    EXPECT_EQ(Shown(0), shownSjis);
+    EXPECT_EQ(Shown(1), shownInvalid);
+    // いいえ to the Shift-JIS file, はい to the invalid one.
+    boxes->answers = {platform::BoxAnswer::Yes, platform::BoxAnswer::Yes, platform::BoxAnswer::No,
+                      platform::BoxAnswer::Yes};
+    form->Button1Click();
+    const auto questions = boxes->TextsOf(platform::BoxKind::Confirmation);
+    ASSERT_EQ(questions.size(), 4u);
+    EXPECT_EQ(questions[2], QStringLiteral("該当する") + shownSjis + QStringLiteral("を削除しますか\r\n\r\n"));
+    EXPECT_EQ(questions[3], QStringLiteral("該当する") + shownInvalid + QStringLiteral("を削除しますか\r\n\r\n"));
+    for (const QString& q : questions) EXPECT_FALSE(q.contains(QChar(0xFFFD))) << q.toStdString();
+    // Each answer went to the file it named, by its bytes.
+    EXPECT_TRUE(platform::FileExists(sjis));
+    EXPECT_FALSE(platform::PathExists(invalid));
+    EXPECT_EQ(Entries(), V{sjis});
+
+    // A file that cannot be deleted is named the same way in the failure box.
+    const std::string folder = Path("\x89\xe6\x91\x9c");  // 画像, a folder where a file was listed
+    ::mkdir(folder.c_str(), 0755);
+    cleanup.paths.push_back(folder + "/inner");
+    cleanup.paths.push_back(folder);
+    WriteFile(folder + "/inner", "x");
+    form->WMDropFiles({folder});
+    form->CheckListBox1->SetChecked(1, true);
+    boxes->shown.clear();
+    boxes->answers = {platform::BoxAnswer::Yes, platform::BoxAnswer::Yes, platform::BoxAnswer::Yes};
+    form->Button1Click();
+    const auto errors = boxes->TextsOf(platform::BoxKind::Error);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].contains(QString::fromStdString(dir) + QStringLiteral("/画像"))) << errors[0].toStdString();
+}
+
+// A keyword matches what the list shows as well as the bytes: "ピアノ" finds the Shift-JIS
+// name in a stored list and on screen; a keyword found in neither still finds nothing.
+TEST_F(ShiftJisNamesTest, KeywordFindsAShiftJisNameByItsShownText) {
+    const std::string sjis = "/m/\x83\x73\x83\x41\x83\x6d\x8b\xc8.mp3";  // ピアノ曲.mp3
+    const std::string invalid = "/m/bad\xFF\xFE" "copy.mp3";
+    const std::string utf8 = "/m/ピアノ協奏曲.mp3";
+    const std::string other = "/m/violin.mp3";
+    // On screen, with no stored list for the keyword.
+    form->WMDropFiles({sjis, invalid, utf8, other});
+    SetBox("ピアノ");
+    form->SpeedButton2Click();
+    EXPECT_EQ(Entries(), (V{sjis, utf8}));
+    EXPECT_TRUE(boxes->shown.empty());
+    // The escaped form is what the user reads, so it is what the keyword may name.
+    form->CheckListBox1->Clear();
+    form->WMDropFiles({sjis, invalid, other});
+    SetBox("\\XFF");
+    form->SpeedButton2Click();
+    EXPECT_EQ(Entries(), V{invalid});
+
+    // A stored list keeps the bytes; the keyword "ピアノ曲.mp3" selects by the shown text.
+    WriteFile(Path("SearchView.MP3"), sjis + "\r\n" + invalid + "\r\n" + other + "\r\n");
+    SetBox("ピアノ曲.MP3");
+    form->SpeedButton2Click();
+    EXPECT_EQ(Entries(), V{sjis});
+    EXPECT_TRUE(boxes->shown.empty());
+    EXPECT_EQ(ReadFile(Path("SearchView.MP3")), sjis + "\r\n" + invalid + "\r\n" + other + "\r\n");
+
+    // Failure twin: a keyword in neither form blanks the list and offers the full search.
+    form->WMDropFiles({other});
+    SetBox("チェロ");
+    boxes->answers = {platform::BoxAnswer::No};
+    form->SpeedButton2Click();
+    EXPECT_EQ(Entries(), (V{"　　　　　", "　　　　　"}));
+    EXPECT_EQ(boxes->TextsOf(platform::BoxKind::Confirmation).size(), 1u);
+    boxes->shown.clear();
+    SetBox("チェロ.mp3");
+    form->SpeedButton2Click();
+    EXPECT_EQ(form->CheckListBox1->Count(), 0);
+    EXPECT_EQ(boxes->TextsOf(platform::BoxKind::Confirmation),
+              std::vector<QString>{QStringLiteral("該当するファイルはありませんでした\r\n再検索をしてみますか（Y/N)?\r\n")});
 }
 
 }  // namespace
