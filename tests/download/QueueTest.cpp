@@ -66,7 +66,7 @@ Queue Prepare(From from) {
     return q;
 }
 
-enum class Event { StartRun, Cancel, BeginSong, Fail, TransferFailed, TransferStopped, Tick, CatalogueTick };
+enum class Event { StartRun, Cancel, BeginSong, Fail, TransferFailed, TransferStopped, Tick, CatalogueTick, StartCatalogue };
 
 Action Apply(Queue& q, Event event) {
     switch (event) {
@@ -78,6 +78,7 @@ Action Apply(Queue& q, Event event) {
         case Event::TransferStopped: q.TransferStopped(); break;
         case Event::Tick: return TickList(q);
         case Event::CatalogueTick: return q.CatalogueTick();
+        case Event::StartCatalogue: q.StartCatalogue(); break;
     }
     return Action::None;
 }
@@ -143,6 +144,8 @@ TEST(DownloadQueue, PhaseByEvent) {
         {From::OrphanRestart, kBusy, E::TransferStopped, P::NextSong, -1, true, A::None},
         {From::OrphanRestart, kIdle, E::Tick, P::Waiting, 0, true, A::StartSong},
         {From::OrphanCancel, kBusy, E::Tick, P::Waiting, -1, true, A::AbortRun},
+        // A catalogue fetch after the orphan has unwound hears its own transfer's events.
+        {From::OrphanWaiting, kIdle, E::StartCatalogue, P::Waiting, -1, false, A::None},
         // A song start outside the catalogue fails the song, and forgets the orphan as well.
         {From::OrphanWaiting, kIdle, E::BeginSong, P::Failed, -1, false, A::None},
     };
@@ -230,10 +233,24 @@ TEST(DownloadQueue, SongNameComesFromTheCatalogueAndTheCatalogueHasItsOwn) {
     ASSERT_EQ(TickList(q), Action::StartSong);
     ASSERT_TRUE(q.BeginSong(kCatalogue));
     EXPECT_EQ(q.Name(), "c.wav");
+    q.TransferStarted(100);
+    q.TransferConfirmed();
     q.StartCatalogue();
     EXPECT_EQ(q.Name(), "TITLE");
     EXPECT_EQ(q.State(), Phase::Waiting);
     EXPECT_EQ(TickList(q), Action::None);
+    // The song's outcome is not the catalogue's.
+    EXPECT_FALSE(q.Confirmed());
+    EXPECT_EQ(q.Announced(), 0);
+
+    // After a cancelled song has unwound, the catalogue's end is heard (the failure twin: the
+    // orphan's own end moves nothing).
+    Queue after = Prepare(From::OrphanWaiting);
+    after.TransferStopped();
+    EXPECT_EQ(after.CatalogueTick(), Action::None);
+    after.StartCatalogue();
+    after.TransferStopped();
+    EXPECT_EQ(after.CatalogueTick(), Action::ShowCatalogue);
 
     // No song picked yet, or one past the catalogue's end: the song fails.
     Queue unpicked = Prepare(From::RunStarted);
