@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>

@@ -122,10 +122,11 @@ protected:
         return out;
     }
     // Every held control disabled; `connect`: but the connect button, which comes back with
-    // the list window's close.
-    static std::vector<bool> Held(bool connect = false) {
+    // the list window's close. The delay box is disabled whatever its check box says.
+    std::vector<bool> Held(bool connect = false) const {
         std::vector<bool> v(10, false);
         v[5] = connect;
+        v[9] = !form->CheckBox2->isChecked();
         return v;
     }
     static inline const std::vector<bool> kGivenBack = std::vector<bool>(10, true);

@@ -105,6 +105,7 @@ TEST_F(ShiftJisNamesTest, DeleteQuestionsNameTheFileAsTheListShowsIt) {
     form->WMDropFiles({sjis, invalid});
     form->CheckListBox1->SetChecked(0, true);
     form->CheckListBox1->SetChecked(1, true);
+    form->CheckListBox1->Repaint();
     const QString shownSjis = QString::fromStdString(dir) + QStringLiteral("/ピアノ曲.mp3");
     const QString shownInvalid = QString::fromStdString(dir) + QStringLiteral("/bad\\xFF\\xFEcopy.mp3");
     EXPECT_EQ(Shown(0), shownSjis);
