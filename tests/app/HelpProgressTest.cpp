@@ -199,15 +199,19 @@ TEST(Centring, BothWindowsCentreByTheirOuterSizeTruncatingTowardZero) {
         EXPECT_EQ(progress.size(), QSize(741, 81));
     }
     {
-        // Smaller than the windows: negative places, halves rounded toward zero, not down.
+        // Smaller than the windows: at the screen's top left corner, never above or left of
+        // it, where the caption cannot be taken hold of.
         FakeScreen screen({501, 301});
         TForm3 help;
-        EXPECT_EQ(help.pos(), QPoint(-42, -36));  // -85/2, -73/2
+        EXPECT_EQ(help.pos(), QPoint(0, 0));
     }
     {
+        // The progress window narrows to the screen; its bar follows.
         FakeScreen screen({700, 60});
         TForm4 progress;
-        EXPECT_EQ(progress.pos(), QPoint(-23, -24));  // -47/2, -48/2
+        EXPECT_EQ(progress.pos(), QPoint(0, 0));
+        EXPECT_EQ(progress.width(), 694);
+        EXPECT_EQ(progress.ProgressBar1->geometry().right(), 694 - 16 - 1);
     }
 }
 

@@ -160,6 +160,13 @@ TEST_F(HostileSite, FullDiskFailsTheSongOrTheFetchAndTheRunGoesOn) {
     EXPECT_FALSE(Form5->isVisible());
     EXPECT_TRUE(form->Button2->isEnabled());
     EXPECT_FALSE(form->FtpClient1->Connected());
+    // The fetch says why it ended, and leaves no part of a catalogue behind.
+    const auto errors = boxes->TextsOf(BoxKind::Error);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].startsWith(QStringLiteral("アボートしました\r\n"))) << errors[0].toStdString();
+    EXPECT_GT(errors[0].size(), QStringLiteral("アボートしました\r\n").size());
+    EXPECT_FALSE(platform::PathExists(Path("header.txt")));
+    boxes->shown.clear();
 
     ScriptServer songs(
         [&](ScriptServer& s) {
