@@ -30,7 +30,7 @@ using download::Utf8;
 namespace {
 constexpr int kOuterWidth = 462, kOuterHeight = 607;
 constexpr int kItemHeight = 12;
-// The song list's height at design, the top of the button groups below it, and the rows the
+// The song list's height as laid out, the top of the button groups below it, and the rows the
 // list keeps on the lowest screen.
 constexpr int kListHeight = 353, kGroupTop = 476, kFewestRows = 8;
 

@@ -39,7 +39,7 @@ void SetColour(QWidget* w, QColor colour) {
 }
 
 // The step marker, and the countdown line beside it moved clear of it: "完了 " is wider than
-// the room the line leaves at its design place.
+// the room the line leaves at its usual place.
 void SetStepMarker(TForm1& form, const QString& text) {
     constexpr int kLineLeft = 24, kGap = 4;
     form.Label11->SetCaption(text);
