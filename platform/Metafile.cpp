@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/MetafileBitmaps.h"
+#include "platform/MetafileEmfPlus.h"
 #include "platform/MetafilePlayer.h"
 #include "platform/Pictures.h"
 
@@ -72,8 +73,12 @@ std::shared_ptr<const Metafile> Metafile::Read(const QByteArray& bytes, Metafile
     std::optional<QPointF> org;
     std::optional<QSizeF> ext;
     bool drawn = false;
+    metafile::PlusScan plus;
     const bool framing = ForEachRecord(bytes, kind, h.firstRecord, [&](const Rec& r) {
+        if (kind == MetafileKind::Emf && r.type == 70) metafile::ScanPlus(r, plus, left, m->bitmaps_);
         if (auto bmp = metafile::BitmapOfRecord(r, kind, left)) m->bitmaps_.emplace(r.offset, std::move(*bmp));
+        if (kind == MetafileKind::Emf)
+            if (auto mask = metafile::MaskOfRecord(r, left)) m->masks_.emplace(r.offset, std::move(*mask));
         if (kind == MetafileKind::Wmf && !drawn) {
             if (r.type == 0x020B && !org) org = QPointF(r.W(1), r.W(0));
             if (r.type == 0x020C && !ext) ext = QSizeF(r.W(1), r.W(0));
@@ -81,6 +86,17 @@ std::shared_ptr<const Metafile> Metafile::Read(const QByteArray& bytes, Metafile
         }
     });
     if (!framing) Refuse(kind, "記録が途中で切れています");
+    if (plus.seen) {
+        // EMF+ is drawn as GDI+ draws it. A file that also holds EMF records for players that
+        // know no EMF+ falls back to them when its EMF+ uses what this player cannot draw; a
+        // file of EMF+ alone that draws nothing this player can is refused with the reason.
+        h.plus = true;
+        h.plusDual = plus.dual;
+        h.plusDpiX = plus.dpiX;
+        h.plusDpiY = plus.dpiY;
+        h.playPlus = !plus.dual || plus.unplayable.empty();
+        if (!plus.dual && plus.drawn == 0 && !plus.unplayable.empty()) Refuse(kind, plus.unplayable);
+    }
     if (kind == MetafileKind::Wmf && h.frame.isEmpty() && ext && ext->width() != 0 && ext->height() != 0) {
         // A plain WMF has no size of its own: its window stands for the picture, in pixels
         // when small, else reduced to a screenful.

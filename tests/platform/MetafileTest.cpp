@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "FifoWatchdog.h"
+#include "MetafileChecks.h"
 #include "MetafileMaker.h"
 #include "platform/Metafile.h"
 #include "platform/Pictures.h"
@@ -20,34 +21,7 @@ using metafilemaker::Le16;
 using metafilemaker::Le32;
 using metafilemaker::Wmf;
 using platform::MetafileKind;
-
-constexpr uint32_t kBlue = 0x00FF0000, kRed = 0x000000FF, kBlack = 0;
-
-QImage Render(const std::string& bytes, MetafileKind kind, QSize size = QSize(200, 100),
-              qint64 budget = platform::kMetafileBitmapBudget) {
-    return platform::RenderMetafile(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())), kind, size, budget);
-}
-QImage RenderEmf(const Emf& e, QSize size = QSize(200, 100)) { return Render(e.Build(), MetafileKind::Emf, size); }
-QImage RenderWmf(const Wmf& w, QSize size = QSize(200, 100)) { return Render(w.Build(), MetafileKind::Wmf, size); }
-
-bool Is(const QImage& img, int x, int y, QColor want) {
-    const QColor c = img.pixelColor(x, y);
-    return c.alpha() > 250 && std::abs(c.red() - want.red()) < 8 && std::abs(c.green() - want.green()) < 8 &&
-           std::abs(c.blue() - want.blue()) < 8;
-}
-bool Empty(const QImage& img, int x, int y) { return img.pixelColor(x, y).alpha() == 0; }
-
-// Pixels of ink (opaque and dark) within a rectangle.
-int Ink(const QImage& img, QRect r = QRect()) {
-    if (r.isNull()) r = img.rect();
-    int n = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x) {
-            const QColor c = img.pixelColor(x, y);
-            n += c.alpha() > 128 && c.lightness() < 128;
-        }
-    return n;
-}
+using namespace metafilechecks;
 
 std::string Utf16(const std::u16string& s) { return metafilemaker::Utf16(s); }
 
