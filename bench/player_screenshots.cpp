@@ -96,7 +96,7 @@ std::string SymbolWmf() {
     metafilemaker::Wmf w(400, 300);
     w.Brush(0x00FFFFFF).Select(0).Rectangle(0, 0, 400, 300).TextColour(0).Transparent();
     w.Font(-40, 1, "Times New Roman").Select(1).TextOut(20, 30, "f(x) =");
-    w.Font(-40, 1, "Symbol").Select(2).TextOut(140, 30, "p\xB4a\xB3b\xAE\xA5");
+    w.Font(-40, 1, "Symbol").Select(2).TextOut(140, 30, "p\xB4" "a\xB3" "b\xAE\xA5");
     w.Font(-60, 1, "Symbol").Select(3).TextOut(20, 110, "\xE6\xE7\xE8\xF2\xE5\xF6\xF7\xF8");
     w.Font(-40, 1, "MT Extra").Select(4).TextOut(20, 220, "L M l");
     w.Font(-40, 1, "Wingdings").Select(5).TextOut(220, 220, "\xFC\x81\x6C\xD8");
@@ -113,7 +113,7 @@ std::string TurnedEmf() {
         e.World(static_cast<float>(c), static_cast<float>(s), static_cast<float>(-s), static_cast<float>(c), 200, 200);
         e.Text(20 + 4 * i, 0, "Tessaly " + std::to_string(i * 30), false);
     }
-    e.World(1, 0, -0.6f, 1, 0, 0).Font(3, -30, 0, u"DejaVu Sans").Select(3).TextColour(0).Text(220, 390, "sheared", false);
+    e.World(1, 0, -0.6f, 1, 240, 0).Font(3, -30, 0, u"DejaVu Sans").Select(3).TextColour(0).Text(220, 390, "sheared", false);
     return e.Build();
 }
 

@@ -498,7 +498,9 @@ void ScanPlus(const Rec& r, PlusScan& scan, qint64& left, std::map<size_t, Metaf
             note("EMF+ の文字がフォントのグリフ番号で書かれています");
             return;
         }
-        if ((p.type == kDrawImage || p.type == kDrawImagePoints) && scan.kinds[static_cast<size_t>(id)] == -1) return;
+        if ((p.type == kDrawImage || p.type == kDrawImagePoints) &&
+            (id >= static_cast<int>(kPlusObjects) || scan.kinds[static_cast<size_t>(id)] == -1))
+            return;
         ++scan.drawn;
     });
     if (!whole) note("EMF+ の記録が途中で切れています");
@@ -641,6 +643,12 @@ void Player::PlusObjectRecord(const PlusRec& r) {
     plusObjects_[id] = std::move(o);
 }
 
+std::optional<QPen> Player::PlusInk(uint16_t flags, uint32_t brush) const {
+    if (flags & kColourGiven) return QPen(Argb(brush));
+    if (const PlusObject* b = PlusObjectAt(brush, PlusObject::Brush)) return QPen(b->brush.brush, 1);
+    return std::nullopt;
+}
+
 void Player::PlusString(const PlusRec& r) {
     const Rec& d = r.data;
     const PlusObject* font = PlusObjectAt(r.flags & 0xFF, PlusObject::Font);
@@ -650,14 +658,8 @@ void Player::PlusString(const PlusRec& r) {
     for (size_t i = 0; i < length; ++i) text.append(QChar(static_cast<char16_t>(d.U16(28 + 2 * i))));
     const PlusObject* format = PlusObjectAt(d.U32(4), PlusObject::Format);
     const QRectF layout = RectF(d, 12);
-    QPen ink;
-    if (r.flags & kColourGiven) {
-        ink = QPen(Argb(d.U32(0)));
-    } else if (const PlusObject* b = PlusObjectAt(d.U32(0), PlusObject::Brush)) {
-        ink = QPen(b->brush.brush, 1);
-    } else {
-        return;
-    }
+    const std::optional<QPen> ink = PlusInk(r.flags, d.U32(0));
+    if (!ink) return;
     const QTransform t = PlusToPainter();
     QFont f;
     double k = 1;  // world units a font pixel
@@ -678,10 +680,11 @@ void Player::PlusString(const PlusRec& r) {
         const double y = (align & Qt::AlignVCenter) ? box.top() - h / 2 : (align & Qt::AlignBottom) ? box.top() - h : box.top();
         box = QRectF(x, y, w + 1, h + 1);
     }
+    if (!GlyphsFit(QTransform::fromScale(k, k) * t, f.pixelSize())) return;
     painter_.save();
     painter_.setWorldTransform(QTransform::fromScale(k, k) * t);
     painter_.setFont(f);
-    painter_.setPen(ink);
+    painter_.setPen(*ink);
     painter_.drawText(box, align, text);
     painter_.restore();
 }
@@ -693,14 +696,8 @@ void Player::PlusDriverString(const PlusRec& r) {
     const uint64_t count = d.U32(12);
     // Glyph numbers of a font that is not here would draw as wrong letters.
     if (!font || !(options & 1) || count > kMaxTextChars || !d.Has(16, count * 10)) return;
-    QPen ink;
-    if (r.flags & kColourGiven) {
-        ink = QPen(Argb(d.U32(0)));
-    } else if (const PlusObject* b = PlusObjectAt(d.U32(0), PlusObject::Brush)) {
-        ink = QPen(b->brush.brush, 1);
-    } else {
-        return;
-    }
+    const std::optional<QPen> ink = PlusInk(r.flags, d.U32(0));
+    if (!ink) return;
     QTransform glyphs;
     if (d.U32(8) && d.Has(16 + count * 10, 24)) {
         const QTransform m = Matrix(d, 16 + count * 10);
@@ -710,9 +707,10 @@ void Player::PlusDriverString(const PlusRec& r) {
     QFont f;
     double k = 1;
     if (!PlusFont(*font, f, k)) return;
+    if (!GlyphsFit(QTransform::fromScale(k, k) * glyphs * t, f.pixelSize())) return;
     painter_.save();
     painter_.setFont(f);
-    painter_.setPen(ink);
+    painter_.setPen(*ink);
     const size_t positions = 16 + count * 2;
     const bool advanceItself = options & 4;  // only the first position is given
     for (size_t i = 0; i < count; ++i) {
@@ -779,6 +777,7 @@ void Player::Plus(const PlusRec& r) {
         // Angles run clockwise on the device, from the x axis.
         QPainterPath p;
         sweep = std::clamp(sweep, -360.0, 360.0);
+        start = std::fmod(start, 360.0);
         if (kind == 2) {
             p.moveTo(box.center());
             p.arcTo(box, -start, -sweep);

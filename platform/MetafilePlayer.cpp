@@ -12,6 +12,15 @@ QBrush HatchBrush(int hatch, const QColor& colour) {
     return QBrush(colour, hatch >= 0 && hatch < 6 ? styles[hatch] : Qt::SolidPattern);
 }
 
+bool GlyphsFit(const QTransform& t, double pixels) {
+    const double a = t.m11(), b = t.m12(), c = t.m21(), d = t.m22();
+    const double sum = a * a + b * b + c * c + d * d, det = std::abs(a * d - b * c);
+    if (!std::isfinite(sum) || !std::isfinite(det) || det <= 0) return false;
+    const double largest = std::sqrt((sum + std::sqrt(std::max(0.0, sum * sum - 4 * det * det))) / 2);
+    const double smallest = det / largest;
+    return largest * pixels <= 16384 && smallest * pixels >= 0.05 && largest <= 64 * smallest;
+}
+
 Player::Player(const Metafile& mf, QPainter& painter, const QRectF& target)
     : mf_(mf), head_(mf.Head()), emf_(mf.Kind() == MetafileKind::Emf), painter_(painter), target_(target) {
     const QRectF& f = head_.frame;
@@ -294,8 +303,9 @@ uint32_t RopOfIndex(uint32_t index) {
 
 }  // namespace
 
-void Player::Place(const QImage& img, const QRectF& src, const QTransform& place, double opacity) {
+void Player::Place(const QImage& img, const QRectF& src, const QTransform& place, double opacity, bool smooth) {
     painter_.save();
+    painter_.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
     painter_.setWorldTransform(place * Full());
     painter_.setOpacity(opacity);
     painter_.drawImage(src, img, src);
@@ -340,11 +350,7 @@ void Player::TransparentBlit(const Rec& r) {
             if ((line[x] & 0xFFFFFF) == (key.rgb() & 0xFFFFFF)) line[x] = 0;
     }
     const QRectF whole(QPointF(0, 0), part.size());
-    // Stretched pixels keep hard edges, so the left-out colour leaves no fringe.
-    painter_.save();
-    painter_.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    Place(part, whole, RectToRect(whole, dest));
-    painter_.restore();
+    Place(part, whole, RectToRect(whole, dest), 1, false);
 }
 
 // Where a mask is given, each source pixel takes the foreground operation where its mask
@@ -378,10 +384,7 @@ void Player::MaskBlit(const Rec& r) {
         }
     }
     const QRectF whole(QPointF(0, 0), part.size());
-    painter_.save();
-    painter_.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    Place(part, whole, RectToRect(whole, dest));
-    painter_.restore();
+    Place(part, whole, RectToRect(whole, dest), 1, false);
 }
 
 void Player::PlgBlit(const Rec& r) {

@@ -65,6 +65,11 @@ inline QColor ColorRef(uint32_t v) { return QColor(v & 0xFF, (v >> 8) & 0xFF, (v
 // range takes two code units, the second with no advance of its own.
 void AppendSign(QString& text, std::vector<double>* dx, char32_t sign, double advance);
 
+// Whether glyphs of `pixels` drawn under `t` stay within what a glyph can be: not stretched
+// past 16384 pixels, not squeezed to nothing, not sheared or stretched more than 64 times as
+// much one way as the other. The glyph rasterizer gives such glyphs bitmaps of gigabytes.
+bool GlyphsFit(const QTransform& t, double pixels);
+
 // A brush of one of the six hatch styles; solid for any other number.
 QBrush HatchBrush(int hatch, const QColor& colour);
 
@@ -124,7 +129,8 @@ private:
     void MaskBlit(const Rec& r);
     void PlgBlit(const Rec& r);
     // Draws `img`, whose part `src` is placed by `place` (its pixels to logical units).
-    void Place(const QImage& img, const QRectF& src, const QTransform& place, double opacity = 1);
+    // Unsmoothed, stretched pixels keep hard edges, so a colour left out leaves no fringe.
+    void Place(const QImage& img, const QRectF& src, const QTransform& place, double opacity = 1, bool smooth = true);
 
     // ---- text ----
 
@@ -166,6 +172,8 @@ private:
     // A font object at a pixel size fit for how large it shows; `k` gets the world units one
     // of its pixels takes. False when the text is too small to see or absurdly large.
     bool PlusFont(const PlusObject& font, QFont& f, double& k) const;
+    // The pen text is written with: a colour, or a brush object's fill.
+    std::optional<QPen> PlusInk(uint16_t flags, uint32_t brush) const;
     void PlusString(const PlusRec& r);
     void PlusDriverString(const PlusRec& r);
     void PlusPicture(const PlusRec& r);

@@ -172,8 +172,12 @@ void Player::Text(QPointF ref, const QString& text, std::vector<double> dx, uint
         painter_.setClipRect(rect->normalized(), Qt::IntersectClip);
     }
     const QPointF at = full.map(ref);
-    painter_.setWorldTransform(QTransform::fromScale(scale, scale) * QTransform().rotate(-dc_.font.escapement / 10.0) * turn *
-                               QTransform::fromTranslate(at.x(), at.y()));
+    const QTransform glyphs = QTransform::fromScale(scale, scale) * QTransform().rotate(-dc_.font.escapement / 10.0) * turn;
+    if (!GlyphsFit(glyphs, base)) {
+        painter_.restore();
+        return;
+    }
+    painter_.setWorldTransform(glyphs * QTransform::fromTranslate(at.x(), at.y()));
     if (dc_.bkMode == 2 && !(rect && (options & 2)))
         painter_.fillRect(QRectF(x, y - fm.ascent(), width, fm.ascent() + fm.descent()), dc_.bkColor);
     painter_.setFont(font);

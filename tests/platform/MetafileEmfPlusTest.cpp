@@ -261,6 +261,7 @@ TEST(MetafileEmfPlus, EmfPlusThatCannotBeDrawnIsRefusedWithTheReason) {
 TEST(MetafileEmfPlus, HostileRecordsAndObjectsArePassedOver) {
     const std::vector<std::pair<const char*, std::function<void(Plus&)>>> cases = {
         {"object number past the table", [](Plus& p) { p.SolidBrush(200, kPlusRed).FillRectWith(200, 0, 0, 200, 100); }},
+        {"image number past the table", [](Plus& p) { p.Rec(0x401A, 200, Le32(0) + Le32(2) + Plus::Rect(0, 0, 1, 1) + Plus::Rect(0, 0, 9, 9)).Rec(0x401B, 255, ""); }},
         {"brush that was never made", [](Plus& p) { p.FillRectWith(63, 0, 0, 200, 100).Rec(0x4014, 62, Le32(61)).Rec(0x4015, 60, Le32(59)); }},
         {"rectangles of 2^31", [](Plus& p) { p.Rec(0x400A, 0x8000, Le32(kPlusRed) + Le32(0x7FFFFFFF) + Plus::Rect(0, 0, 9, 9)); }},
         {"polygon of 2^30 points", [](Plus& p) { p.Rec(0x400C, 0x8000, Le32(kPlusRed) + Le32(0x40000000) + Points({{0, 0}})); }},
@@ -295,6 +296,10 @@ TEST(MetafileEmfPlus, HostileRecordsAndObjectsArePassedOver) {
         {"palette of 2^32-1 colours",
          [](Plus& p) { p.Object(1, 5, Le32(Plus::kVersion) + Le32(1) + Le32(4) + Le32(4) + Le32(4) + Le32(0x00030803) + Le32(0) + Le32(0) + Le32(-1)); }},
         {"world and page of NaN", [](Plus& p) { p.Rec(0x402A, 0, std::string(24, '\xFF')).Rec(0x4030, 3, std::string(4, '\xFF')).FillRect(kPlusRed, 0, 0, 9, 9).Font(2, 10, u"A").Rec(0x401C, 0x8002, Le32(kPlusRed) + Le32(0) + Le32(1) + Plus::Rect(0, 0, 9, 9) + "A\0"); }},
+        {"text sheared a million times",
+         [](Plus& p) { p.Rec(0x402A, 0, F32(1) + F32(0) + F32(1e6f) + F32(1) + F32(0) + F32(0)).Font(2, 10, u"A").Rec(0x401C, 0x8002, Le32(kPlusRed) + Le32(0) + Le32(1) + Plus::Rect(0, 0, 9, 9) + "A\0"); }},
+        {"glyphs sheared by their own matrix",
+         [](Plus& p) { p.Font(2, 10, u"A").Rec(0x4036, 0x8002, Le32(kPlusRed) + Le32(1) + Le32(1) + Le32(1) + Le16(65) + F32(5) + F32(5) + F32(1) + F32(0) + F32(1e6f) + F32(1) + F32(0) + F32(0)); }},
         {"curve of one point", [](Plus& p) { p.Pen(1, 1, kPlusRed).Rec(0x4018, 1, F32(0.5f) + Le32(5) + Le32(0x7FFFFFFF) + Le32(1) + Points({{1, 1}})); }},
         {"pie of a huge sweep", [](Plus& p) { p.Rec(0x4010, 0x8000, Le32(kPlusRed) + F32(0) + F32(1e30f) + Plus::Rect(0, 0, 1, 1)); }},
     };

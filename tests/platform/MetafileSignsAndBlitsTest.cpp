@@ -193,6 +193,8 @@ TEST(MetafileTurnedText, ADegenerateWorldDrawsNoTextAndTheRestStillDraws) {
         {"to a line", [](Emf& e) { e.World(1, 1, 1, 1, 0, 0); }},
         {"NaN", [](Emf& e) { e.Rec(35, std::string(24, '\xFF')); }},
         {"huge", [](Emf& e) { e.World(1e30f, 0, 0, 1e30f, 0, 0); }},
+        {"sheared a million times", [](Emf& e) { e.World(1, 0, 1e6f, 1, 0, 0); }},
+        {"stretched one way only", [](Emf& e) { e.World(1000, 0, 0, 0.5f, 0, 0); }},
     };
     for (const auto& [name, world] : cases) {
         SCOPED_TRACE(name);
