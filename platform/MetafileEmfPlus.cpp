@@ -146,12 +146,11 @@ double UnitPixels(int unit, double dpi) {
 
 QColor Argb(uint32_t v) { return QColor::fromRgba(v); }
 
-// A brush object from `at`; `end` gets the offset after it.
-std::optional<PlusBrush> ParseBrush(const Rec& d, size_t at, size_t* end = nullptr) {
+// A brush object from `at`.
+std::optional<PlusBrush> ParseBrush(const Rec& d, size_t at) {
     if (!d.Has(at, 12)) return std::nullopt;
     const uint32_t type = d.U32(at + 4);
     PlusBrush b;
-    size_t after = at + 12;
     switch (type) {
     case 0: b.brush = QBrush(Argb(d.U32(at + 8))); break;
     case 1:  // hatch: style, fore and back colours
@@ -159,12 +158,10 @@ std::optional<PlusBrush> ParseBrush(const Rec& d, size_t at, size_t* end = nullp
         b.brush = HatchBrush(static_cast<int>(d.U32(at + 8)), Argb(d.U32(at + 12)));
         if (d.U32(at + 8) > 5) b.brush.setStyle(Qt::Dense4Pattern);
         b.back = Argb(d.U32(at + 16));
-        after = at + 20;
         break;
     case 3:  // path gradient: its centre colour stands for it
         if (!d.Has(at + 8, 12)) return std::nullopt;
         b.brush = QBrush(Argb(d.U32(at + 16)));
-        after = d.n;
         break;
     case 4: {  // linear gradient across a rectangle, from the start colour to the end colour
         const size_t o = at + 8;
@@ -208,15 +205,12 @@ std::optional<PlusBrush> ParseBrush(const Rec& d, size_t at, size_t* end = nullp
             b.brush = QBrush(g);
             b.brush.setTransform(placed);
         }
-        after = d.n;
         break;
     }
     default:  // a texture: mid grey stands for its picture
         b.brush = QBrush(QColor(128, 128, 128));
-        after = d.n;
         break;
     }
-    if (end) *end = after;
     return b;
 }
 
@@ -278,7 +272,7 @@ std::optional<PlusObject> ParsePen(const Rec& d, double dpi) {
 
 // A path object: its points, then a kind for each (start, line or Bézier, and whether the
 // figure closes there), the kinds possibly in runs.
-std::optional<QPainterPath> ParsePath(const Rec& d, size_t at, size_t* end = nullptr) {
+std::optional<QPainterPath> ParsePath(const Rec& d, size_t at) {
     const uint64_t count = d.U32(at + 4);
     const uint32_t flags = d.U32(at + 8);
     if (!d.Has(at, 12)) return std::nullopt;
@@ -295,11 +289,9 @@ std::optional<QPainterPath> ParsePath(const Rec& d, size_t at, size_t* end = nul
             for (size_t i = 0; i < run && kinds.size() < count; ++i) kinds.push_back(d.p[o + 1]);
             o += 2;
         }
-        typesAt = o;
     } else {
         if (!d.Has(typesAt, count)) return std::nullopt;
         kinds.assign(d.p + typesAt, d.p + typesAt + count);
-        typesAt += count;
     }
     QPainterPath path;
     path.setFillRule(Qt::OddEvenFill);
@@ -315,7 +307,6 @@ std::optional<QPainterPath> ParsePath(const Rec& d, size_t at, size_t* end = nul
         }
         if (kinds[i] & 0x80) path.closeSubpath();
     }
-    if (end) *end = (typesAt + 3) & ~size_t(3);
     return path;
 }
 
