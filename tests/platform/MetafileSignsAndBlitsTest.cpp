@@ -186,6 +186,30 @@ TEST(MetafileTurnedText, TextFollowsTheWorldTransformsTurnAndShear) {
     EXPECT_EQ(modified, TurnedText([](Emf& e) { e.World(0, 1, -1, 0, 200, 0); }));
 }
 
+// Under a page whose y axis points up, a turn of the logical space turns the text the same
+// way as it turns the space, and the letters are not mirrored.
+TEST(MetafileTurnedText, TextTurnsWithTheSpaceOfAPageWithItsYAxisUp) {
+    // Tenths of a millimetre at 4 pixels a millimetre: (250, -250) is the device's (100, 100).
+    const auto draw = [](bool turned) {
+        Emf e(200, 200);
+        e.Rec(17, Le32(2)).Font(1, -60, 0, u"DejaVu Sans").Select(1).TextColour(kBlack).Transparent().Rec(22, Le32(24));
+        if (turned) e.World(0, 1, -1, 0, 0, -500);  // a quarter turn about (250, -250), counter-clockwise as y points up
+        e.Text(250, -250, "HHHL", false);
+        return RenderEmf(e, QSize(200, 200));
+    };
+    const QImage upright = draw(false), turned = draw(true);
+    const InkPlace flat = WhereInk(upright);
+    ASSERT_GT(flat.count, 100);
+    EXPECT_GE(flat.box.left(), 98);
+    EXPECT_LE(flat.box.bottom(), 102);
+    // On the device the baseline runs up from (100, 100), the letters' tops to the left.
+    const QImage expected = Moved(upright, QTransform(0, -1, 1, 0, 0, 200));
+    EXPECT_GT(Overlap(turned, expected), 0.6);
+    // The twins: turned the other way, or mirrored, is not what the record means.
+    EXPECT_LT(Overlap(Moved(upright, QTransform(0, 1, -1, 0, 200, 0)), expected), 0.35);
+    EXPECT_LT(Overlap(Moved(upright, QTransform(0, -1, -1, 0, 200, 200)), expected), 0.35);
+}
+
 // A world squeezed to a line or a point, or made of NaN, shows no text and stops nothing.
 TEST(MetafileTurnedText, ADegenerateWorldDrawsNoTextAndTheRestStillDraws) {
     const std::vector<std::pair<const char*, std::function<void(Emf&)>>> cases = {
