@@ -172,7 +172,7 @@ void Player::Text(QPointF ref, const QString& text, std::vector<double> dx, uint
         painter_.setClipRect(rect->normalized(), Qt::IntersectClip);
     }
     const QPointF at = full.map(ref);
-    const QTransform glyphs = QTransform::fromScale(scale, scale) * QTransform().rotate(-dc_.font.escapement / 10.0) * turn;
+    const QTransform glyphs = QTransform::fromScale(scale, scale) * QTransform().rotate(-static_cast<double>(dc_.font.escapement) / 10.0) * turn;
     if (!GlyphsFit(glyphs, base)) {
         painter_.restore();
         return;

@@ -290,6 +290,11 @@ TEST(Metafile, RecordsClaimingMoreThanTheyHoldArePassedOver) {
         {"region count", [](Emf& e) { e.Rec(75, Le32(48) + Le32(2) + Le32(32) + Le32(1) + Le32(0x7FFFFFFF) + std::string(20, '\0') + Le32(1) + Le32(1) + Le32(2) + Le32(2)); }},
         {"font name unterminated", [](Emf& e) { e.Rec(82, Le32(2) + Le32(-20) + std::string(20, '\0') + std::string(20, 'A')); }},
         {"world transform of NaN", [](Emf& e) { e.Rec(35, std::string(24, '\xFF')); }},
+        {"font turned by the smallest integer",
+         [](Emf& e) {
+             e.Rec(82, Le32(2) + Le32(-20) + Le32(0) + Le32(INT32_MIN) + Le32(INT32_MIN) + Le32(400) + std::string(8, '\0') + std::string(64, '\0'));
+             e.Select(2).Text(0, 0, "abc", false);
+         }},
         {"restore without save", [](Emf& e) { e.Rec(34, Le32(-0x7FFFFFFF)); }},
         {"huge pen", [](Emf& e) { e.Rec(38, Le32(3) + Le32(0) + Le32(0x7FFFFFFF) + Le32(0) + Le32(0)); }},
     };
