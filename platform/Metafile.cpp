@@ -34,7 +34,11 @@ std::shared_ptr<const Metafile> Metafile::Read(const QByteArray& bytes, Metafile
         const uint64_t descChars = file.U32(60), descAt = file.U32(64);
         if (descChars != 0 && (descAt < 88 || descAt + descChars * 2 > headerSize)) Refuse(kind, "ヘッダーが壊れています");
         const double devW = file.I32(72), devH = file.I32(76), mmW = file.I32(80), mmH = file.I32(84);
-        if (devW > 0 && devH > 0 && mmW > 0 && mmH > 0) {
+        // A reference device of less than a tenth of a pixel or more than a thousand pixels a
+        // millimetre is no device: it would magnify the drawing thousands of times, and a few
+        // wide lines would take seconds. Such a file is drawn as on a screen.
+        const auto device = [](double pixels, double mm) { return pixels > 0 && mm > 0 && pixels / mm >= 0.1 && pixels / mm <= 1000; };
+        if (device(devW, mmW) && device(devH, mmH)) {
             h.dpmmX = devW / mmW;
             h.dpmmY = devH / mmH;
         }

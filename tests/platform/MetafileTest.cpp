@@ -262,6 +262,19 @@ TEST(Metafile, DamagedHeadersAndRecordsAreCleanErrors) {
             EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
         }
     }
+    // A reference device of a pixel every 3.8 metres would magnify a wide line 14,000 times:
+    // the file is drawn as on a screen, at once.
+    Emf wide(200, 100);
+    wide.Brush(1, kBlue).Select(1).Rec(38, Le32(2) + Le32(0) + Le32(40) + Le32(0) + Le32(kBlack)).Select(2);
+    for (int i = 0; i < 20; ++i) wide.Rec(2, std::string(16, '\0') + Le32(4) + Le32(0) + Le32(0) + Le32(200) + Le32(i * 5) + Le32(0) + Le32(100) + Le32(200) + Le32(100));
+    wide.Rectangle(0, 0, 200, 100);
+    std::string absurd = wide.Build();
+    absurd.replace(80, 4, Le32(3801338));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_TRUE(Is(Render(absurd, MetafileKind::Emf, QSize(2000, 1000)), 1000, 500, Qt::blue));
+    EXPECT_LT(timer.elapsed(), 2000);
+
     // Their intact twins draw.
     EXPECT_TRUE(Is(Render(emf, MetafileKind::Emf), 100, 50, Qt::blue));
     EXPECT_TRUE(Is(Render(wmf, MetafileKind::Wmf), 100, 50, Qt::red));
