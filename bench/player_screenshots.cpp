@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <cmath>
 #include <fstream>
 
 #include "bench/PlayerBench.h"
@@ -90,6 +91,54 @@ std::string ClippedEmf() {
     return e.Build();
 }
 
+// An equation as an office suite writes it: Symbol and MT Extra in the default character set.
+std::string SymbolWmf() {
+    metafilemaker::Wmf w(400, 300);
+    w.Brush(0x00FFFFFF).Select(0).Rectangle(0, 0, 400, 300).TextColour(0).Transparent();
+    w.Font(-40, 1, "Times New Roman").Select(1).TextOut(20, 30, "f(x) =");
+    w.Font(-40, 1, "Symbol").Select(2).TextOut(140, 30, "p\xB4" "a\xB3" "b\xAE\xA5");
+    w.Font(-60, 1, "Symbol").Select(3).TextOut(20, 110, "\xE6\xE7\xE8\xF2\xE5\xF6\xF7\xF8");
+    w.Font(-40, 1, "MT Extra").Select(4).TextOut(20, 220, "L M l");
+    w.Font(-40, 1, "Wingdings").Select(5).TextOut(220, 220, "\xFC\x81\x6C\xD8");
+    return w.Build();
+}
+
+// Words turned round a centre by the world transform: a spiral of text.
+std::string TurnedEmf() {
+    metafilemaker::Emf e(400, 400);
+    e.Brush(1, 0x00FFFFFF).Select(1).Rectangle(0, 0, 400, 400);
+    e.Font(2, -22, 0, u"DejaVu Sans").Select(2).TextColour(0x00802000).Transparent().Rec(22, metafilemaker::Le32(24));
+    for (int i = 0; i < 12; ++i) {
+        const double a = i * M_PI / 6, c = std::cos(a), s = std::sin(a);
+        e.World(static_cast<float>(c), static_cast<float>(s), static_cast<float>(-s), static_cast<float>(c), 200, 200);
+        e.Text(20 + 4 * i, 0, "Tessaly " + std::to_string(i * 30), false);
+    }
+    e.World(1, 0, -0.6f, 1, 240, 0).Font(3, -30, 0, u"DejaVu Sans").Select(3).TextColour(0).Text(220, 390, "sheared", false);
+    return e.Build();
+}
+
+// A picture drawn only in EMF+: gradient, shapes, a path, an image and text.
+std::string PlusEmf() {
+    using metafilemaker::F32;
+    using metafilemaker::Le32;
+    using metafilemaker::Plus;
+    Plus p;
+    p.Header().GradientBrush(0, 0, 0, 400, 300, 0xFF2060C0, 0xFFFFE080).FillRectWith(0, 0, 0, 400, 300);
+    p.Rec(0x400E, 0x8000, Le32(0xC0FF4040) + Plus::Rect(30, 30, 160, 120));
+    p.Pen(1, 6, 0xFF000000).Rec(0x400D, 1 | 0x2000, Le32(3) + F32(220) + F32(40) + F32(370) + F32(40) + F32(295) + F32(150));
+    p.Path(2, {{40, 280}, {90, 180}, {150, 280}, {200, 200}}, std::string("\x00\x03\x03\x83", 4)).Rec(0x4014, 0x8002, Le32(0xFF30A030));
+    std::vector<uint32_t> px;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) px.push_back((x + y) % 2 ? 0xFFFFFFFF : 0xFF202020);
+    p.Image(3, 8, px).Rec(0x401A, 3, Le32(0) + Le32(2) + Plus::Rect(0, 0, 8, 8) + Plus::Rect(250, 180, 100, 100));
+    p.Font(4, 28, u"IPAPGothic").Rec(0x401C, 0x8004, Le32(0xFF000000) + Le32(63) + Le32(9) + Plus::Rect(20, 160, 220, 40) +
+                                          metafilemaker::Utf16(u"EMF+ の絵です"));
+    p.End();
+    metafilemaker::Emf e(400, 300);
+    e.Comment(p);
+    return e.Build();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -150,7 +199,9 @@ int main(int argc, char** argv) {
     save(Form6, "viewer-wmf.png");
     Form6->hide();
 
-    for (const auto& [name, bytes] : {std::pair{"japanese.wmf", JapaneseWmf()}, std::pair{"clipped.emf", ClippedEmf()}}) {
+    for (const auto& [name, bytes] : {std::pair{"japanese.wmf", JapaneseWmf()}, std::pair{"clipped.emf", ClippedEmf()},
+                                      std::pair{"symbol.wmf", SymbolWmf()}, std::pair{"turned.emf", TurnedEmf()},
+                                      std::pair{"plus.emf", PlusEmf()}}) {
         const std::string path = dir + "/" + name;
         std::ofstream(path, std::ios::binary) << bytes;
         Activate(form, path);

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/MetafileBitmaps.h"
+#include "platform/MetafileEmfPlus.h"
 #include "platform/MetafilePlayer.h"
 #include "platform/Pictures.h"
 
@@ -33,7 +34,11 @@ std::shared_ptr<const Metafile> Metafile::Read(const QByteArray& bytes, Metafile
         const uint64_t descChars = file.U32(60), descAt = file.U32(64);
         if (descChars != 0 && (descAt < 88 || descAt + descChars * 2 > headerSize)) Refuse(kind, "ヘッダーが壊れています");
         const double devW = file.I32(72), devH = file.I32(76), mmW = file.I32(80), mmH = file.I32(84);
-        if (devW > 0 && devH > 0 && mmW > 0 && mmH > 0) {
+        // A reference device of less than a tenth of a pixel or more than a thousand pixels a
+        // millimetre is no device: it would magnify the drawing thousands of times, and a few
+        // wide lines would take seconds. Such a file is drawn as on a screen.
+        const auto device = [](double pixels, double mm) { return pixels > 0 && mm > 0 && pixels / mm >= 0.1 && pixels / mm <= 1000; };
+        if (device(devW, mmW) && device(devH, mmH)) {
             h.dpmmX = devW / mmW;
             h.dpmmY = devH / mmH;
         }
@@ -72,8 +77,12 @@ std::shared_ptr<const Metafile> Metafile::Read(const QByteArray& bytes, Metafile
     std::optional<QPointF> org;
     std::optional<QSizeF> ext;
     bool drawn = false;
+    metafile::PlusScan plus;
     const bool framing = ForEachRecord(bytes, kind, h.firstRecord, [&](const Rec& r) {
+        if (kind == MetafileKind::Emf && r.type == 70) metafile::ScanPlus(r, plus, left, m->bitmaps_);
         if (auto bmp = metafile::BitmapOfRecord(r, kind, left)) m->bitmaps_.emplace(r.offset, std::move(*bmp));
+        if (kind == MetafileKind::Emf)
+            if (auto mask = metafile::MaskOfRecord(r, left)) m->masks_.emplace(r.offset, std::move(*mask));
         if (kind == MetafileKind::Wmf && !drawn) {
             if (r.type == 0x020B && !org) org = QPointF(r.W(1), r.W(0));
             if (r.type == 0x020C && !ext) ext = QSizeF(r.W(1), r.W(0));
@@ -81,6 +90,17 @@ std::shared_ptr<const Metafile> Metafile::Read(const QByteArray& bytes, Metafile
         }
     });
     if (!framing) Refuse(kind, "記録が途中で切れています");
+    if (plus.seen) {
+        // EMF+ is drawn as GDI+ draws it. A file that also holds EMF records for players that
+        // know no EMF+ falls back to them when its EMF+ uses what this player cannot draw; a
+        // file of EMF+ alone that draws nothing this player can is refused with the reason.
+        h.plus = true;
+        h.plusDual = plus.dual;
+        h.plusDpiX = plus.dpiX;
+        h.plusDpiY = plus.dpiY;
+        h.playPlus = !plus.dual || plus.unplayable.empty();
+        if (!plus.dual && plus.drawn == 0 && !plus.unplayable.empty()) Refuse(kind, plus.unplayable);
+    }
     if (kind == MetafileKind::Wmf && h.frame.isEmpty() && ext && ext->width() != 0 && ext->height() != 0) {
         // A plain WMF has no size of its own: its window stands for the picture, in pixels
         // when small, else reduced to a screenful.

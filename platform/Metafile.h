@@ -40,6 +40,10 @@ public:
         auto it = bitmaps_.find(recordOffset);
         return it == bitmaps_.end() ? nullptr : &it->second;
     }
+    const Bitmap* MaskOf(size_t recordOffset) const {
+        auto it = masks_.find(recordOffset);
+        return it == masks_.end() ? nullptr : &it->second;
+    }
     const QByteArray& Bytes() const { return bytes_; }
     MetafileKind Kind() const { return kind_; }
 
@@ -50,6 +54,7 @@ private:
     QSize size_;
     std::shared_ptr<Header> head_;
     std::map<size_t, Bitmap> bitmaps_;  // decoded bitmaps by the offset of their record
+    std::map<size_t, Bitmap> masks_;    // the masks of masked blits, likewise
 };
 
 // Bytes in, pixels out: the metafile drawn on a transparent image of `size` (its own size,

@@ -4,15 +4,20 @@
 #include <QImageReader>
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace platform::metafile {
 
 namespace {
 
+// What a decoded bitmap keeps beside its colours: nothing, the fourth byte of 32-bit pixels
+// (blended bitmaps), or the bits of a monochrome one (masks).
+enum class Keep { Colours, Alpha, Bits };
+
 // A device-independent bitmap (header, colours, pixels) decoded by Qt's BMP reader, which
 // checks its own reads. The pixels it would take are charged to `left` first.
 std::optional<Metafile::Bitmap> DecodeDib(const unsigned char* info, size_t infoLength, const unsigned char* bits,
-                                          size_t bitsLength, qint64& left, MetafileKind kind) {
+                                          size_t bitsLength, qint64& left, MetafileKind kind, Keep keep = Keep::Colours) {
     Rec h{info, infoLength, 0, 0};
     const uint32_t headerSize = h.U32(0);
     int64_t width, height;
@@ -46,7 +51,25 @@ std::optional<Metafile::Bitmap> DecodeDib(const unsigned char* info, size_t info
     const qint64 cost = width * height * 4;
 
     QImage image;
-    if (compression == 4 || compression == 5) {  // the pixels are a whole JPEG or PNG
+    if (keep == Keep::Bits && bitCount == 1 && compression == 0) {
+        // A mask is read by its bits, whatever colours its palette gives them.
+        const size_t stride = static_cast<size_t>((width + 31) / 32 * 4);
+        if (bitsLength / stride < static_cast<size_t>(height)) return std::nullopt;
+        image = QImage(static_cast<int>(width), static_cast<int>(height), QImage::Format_Mono);
+        if (image.isNull()) return std::nullopt;
+        image.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+        const size_t used = static_cast<size_t>((width + 7) / 8);
+        for (int64_t y = 0; y < height; ++y)
+            std::memcpy(image.scanLine(static_cast<int>(y)), bits + static_cast<size_t>(bottomUp ? height - 1 - y : y) * stride, used);
+    } else if (keep == Keep::Alpha && bitCount == 32 && compression == 0) {
+        // Blended bitmaps keep their fourth byte as it is: alpha, or nothing, as the blend says.
+        const size_t stride = static_cast<size_t>(width) * 4;
+        if (bitsLength / stride < static_cast<size_t>(height)) return std::nullopt;
+        image = QImage(static_cast<int>(width), static_cast<int>(height), QImage::Format_ARGB32);
+        if (image.isNull()) return std::nullopt;
+        for (int64_t y = 0; y < height; ++y)
+            std::memcpy(image.scanLine(static_cast<int>(y)), bits + static_cast<size_t>(bottomUp ? height - 1 - y : y) * stride, stride);
+    } else if (compression == 4 || compression == 5) {  // the pixels are a whole JPEG or PNG
         QByteArray data(reinterpret_cast<const char*>(bits), static_cast<qsizetype>(bitsLength));
         QBuffer buffer(&data);
         QImageReader reader(&buffer, compression == 4 ? "jpeg" : "png");
@@ -80,7 +103,20 @@ std::optional<Metafile::Bitmap> DecodeDib(const unsigned char* info, size_t info
     return Metafile::Bitmap{std::move(image), bottomUp};
 }
 
+// A bitmap given by the offsets and lengths of its header and pixels at `at`.
+std::optional<Metafile::Bitmap> EmfDib(const Rec& r, size_t at, qint64& left, Keep keep) {
+    const uint32_t offInfo = r.U32(at), infoLength = r.U32(at + 4), offBits = r.U32(at + 8), bitsLength = r.U32(at + 12);
+    if (infoLength == 0 || !r.Has(offInfo, infoLength) || !r.Has(offBits, bitsLength)) return std::nullopt;
+    return DecodeDib(r.p + offInfo, infoLength, r.p + offBits, bitsLength, left, MetafileKind::Emf, keep);
+}
+
 }  // namespace
+
+std::optional<Metafile::Bitmap> MaskOfRecord(const Rec& r, qint64& left) {
+    if (r.type == 78) return EmfDib(r, 112, left, Keep::Bits);
+    if (r.type == 79) return EmfDib(r, 124, left, Keep::Bits);
+    return std::nullopt;
+}
 
 // Where a record's bitmap lies: EMF records give offsets of the header and the pixels; a
 // WMF record holds one packed bitmap from a fixed place to its end.
@@ -88,14 +124,13 @@ std::optional<Metafile::Bitmap> BitmapOfRecord(const Rec& r, MetafileKind kind, 
     if (kind == MetafileKind::Emf) {
         size_t at;
         switch (r.type) {
-        case 76: case 77: at = 84; break;   // BitBlt, StretchBlt
+        case 76: case 77: case 78: case 114: case 116: at = 84; break;  // the blits, blended and transparent
+        case 79: at = 96; break;            // PlgBlt
         case 80: case 81: at = 48; break;   // SetDIBitsToDevice, StretchDIBits
         case 93: case 94: at = 16; break;   // mono and DIB pattern brushes
         default: return std::nullopt;
         }
-        const uint32_t offInfo = r.U32(at), infoLength = r.U32(at + 4), offBits = r.U32(at + 8), bitsLength = r.U32(at + 12);
-        if (infoLength == 0 || !r.Has(offInfo, infoLength) || !r.Has(offBits, bitsLength)) return std::nullopt;
-        return DecodeDib(r.p + offInfo, infoLength, r.p + offBits, bitsLength, left, kind);
+        return EmfDib(r, at, left, r.type == 114 ? Keep::Alpha : Keep::Colours);
     }
     size_t at;
     switch (r.type) {

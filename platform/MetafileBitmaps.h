@@ -10,5 +10,7 @@ namespace platform::metafile {
 // that do not decode. The pixels it takes are charged to `left` first; past it the file is
 // refused.
 std::optional<Metafile::Bitmap> BitmapOfRecord(const Rec& r, MetafileKind kind, qint64& left);
+// The monochrome mask of an EMF MaskBlt or PlgBlt, decoded the same way.
+std::optional<Metafile::Bitmap> MaskOfRecord(const Rec& r, qint64& left);
 
 }  // namespace platform::metafile

@@ -15,6 +15,14 @@ QTransform Xform(const Rec& r, size_t off) {
 }  // namespace
 
 void Player::Emf(const Rec& r) {
+    if (head_.playPlus) {
+        // A picture drawn in EMF+ draws only the EMF records handed to GDI in its midst.
+        if (r.type == 70) {
+            PlayPlus(r);
+            return;
+        }
+        if (!plusGdi_) return;
+    }
     switch (r.type) {
     case 2: case 85: Bezier(Points(r, 28, r.U32(24), r.type == 85)); break;
     case 3: case 86: Polyline(Points(r, 28, r.U32(24), r.type == 86), true); break;
@@ -180,6 +188,10 @@ void Player::Emf(const Rec& r) {
         Blit(r, dest, src, r.U32(40), false);
         break;
     }
+    case 78: MaskBlit(r); break;
+    case 79: PlgBlit(r); break;
+    case 114: AlphaBlend(r); break;
+    case 116: TransparentBlit(r); break;
     case 80:
         Blit(r, QRectF(r.I32(24), r.I32(28), r.I32(40), r.I32(44)), QRectF(r.I32(32), r.I32(36), r.I32(40), r.I32(44)),
              0x00CC0020, true);
@@ -201,15 +213,19 @@ void Player::Emf(const Rec& r) {
         if (offDx && count <= r.n / step && r.Has(offDx, count * step))
             for (size_t i = 0; i < count; ++i) dx.push_back(r.I32(offDx + i * step));
         if (wide) {
+            const SymbolFace face = SymbolFaceOf(dc_.font);
             QString text;
+            std::vector<double> wideDx;
+            const bool given = dx.size() == count;
             for (size_t i = 0; i < count; ++i) {
-                char16_t c = r.U16(offString + 2 * i);
-                // A symbol font's codes come as they are or moved to the private use area.
-                if (dc_.font.IsSymbolFace() && (c < 0x100 || (c >= 0xF020 && c <= 0xF0FF)))
-                    c = SymbolToUnicode(static_cast<unsigned char>(c & 0xFF));
-                text.append(QChar(c));
+                const char16_t c = r.U16(offString + 2 * i);
+                // A symbol face's codes come as they are or moved to the private use area.
+                const bool code = face != SymbolFace::None && face != SymbolFace::Other &&
+                                  (c < 0x100 || (c >= 0xF020 && c <= 0xF0FF));
+                AppendSign(text, given ? &wideDx : nullptr, code ? Sign(face, static_cast<unsigned char>(c & 0xFF)) : c,
+                           given ? dx[i] : 0);
             }
-            Text(ref, text, dx, options, rect);
+            Text(ref, text, given ? std::move(wideDx) : std::vector<double>(), options, rect);
         } else {
             ByteText(ref, r.p + offString, count, dx, options, rect);
         }

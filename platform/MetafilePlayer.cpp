@@ -12,6 +12,15 @@ QBrush HatchBrush(int hatch, const QColor& colour) {
     return QBrush(colour, hatch >= 0 && hatch < 6 ? styles[hatch] : Qt::SolidPattern);
 }
 
+bool GlyphsFit(const QTransform& t, double pixels) {
+    const double a = t.m11(), b = t.m12(), c = t.m21(), d = t.m22();
+    const double sum = a * a + b * b + c * c + d * d, det = std::abs(a * d - b * c);
+    if (!std::isfinite(sum) || !std::isfinite(det) || det <= 0) return false;
+    const double largest = std::sqrt((sum + std::sqrt(std::max(0.0, sum * sum - 4 * det * det))) / 2);
+    const double smallest = det / largest;
+    return largest * pixels <= 16384 && smallest * pixels >= 0.05 && largest <= 64 * smallest;
+}
+
 Player::Player(const Metafile& mf, QPainter& painter, const QRectF& target)
     : mf_(mf), head_(mf.Head()), emf_(mf.Kind() == MetafileKind::Emf), painter_(painter), target_(target) {
     const QRectF& f = head_.frame;
@@ -44,7 +53,7 @@ void Player::Play() {
     painter_.restore();
 }
 
-QTransform Player::LogicalToDevice() const {
+QTransform Player::LogicalToDevice(bool withWorld) const {
     if (!emf_) {
         if (!dc_.windowSet || dc_.winExt.width() == 0 || dc_.winExt.height() == 0) return QTransform();
         const QRectF& f = head_.frame;
@@ -66,7 +75,7 @@ QTransform Player::LogicalToDevice() const {
         }
     }
     const QTransform page(sx, 0, 0, sy, dc_.vpOrg.x() - dc_.winOrg.x() * sx, dc_.vpOrg.y() - dc_.winOrg.y() * sy);
-    return dc_.world * page;
+    return withWorld ? dc_.world * page : page;
 }
 
 QPainterPath Player::Everything() const {
@@ -253,6 +262,152 @@ void Player::Blit(const Rec& r, QRectF dest, QRectF src, uint32_t rop, bool from
     if (painter_.compositionMode() != QPainter::CompositionMode_SourceOver) painter_.setRenderHint(QPainter::Antialiasing, false);
     painter_.drawImage(dest.normalized(), shown, src);
     painter_.restore();
+}
+
+namespace {
+
+// The part of an image a blit takes, in its pixels from the top; empty when it lies outside.
+QRect SourcePart(const QImage& img, QRectF src) {
+    if (src.width() <= 0 || src.height() <= 0) src = QRectF(QPointF(0, 0), img.size());
+    return src.toAlignedRect().intersected(img.rect());
+}
+
+// A transform taking the rectangle `from` onto the rectangle `to`.
+QTransform RectToRect(const QRectF& from, const QRectF& to) {
+    const double sx = to.width() / from.width(), sy = to.height() / from.height();
+    return QTransform(sx, 0, 0, sy, to.left() - from.left() * sx, to.top() - from.top() * sy);
+}
+
+// Whether a mask pixel is set: its colour index where it has one, else whether it is light.
+bool MaskBit(const QImage& mask, int x, int y) {
+    if (!mask.valid(x, y)) return false;
+    if (mask.format() == QImage::Format_Mono || mask.format() == QImage::Format_MonoLSB ||
+        mask.format() == QImage::Format_Indexed8)
+        return mask.pixelIndex(x, y) != 0;
+    return qGray(mask.pixel(x, y)) > 127;
+}
+
+// A ternary raster operation, named by its index byte, as the full code Blit knows.
+uint32_t RopOfIndex(uint32_t index) {
+    switch (index) {
+    case 0x00: return 0x00000042;
+    case 0x33: return 0x00330008;
+    case 0x66: return 0x00660046;
+    case 0x88: return 0x008800C6;
+    case 0xEE: return 0x00EE0086;
+    case 0xF0: return 0x00F00021;
+    case 0xFF: return 0x00FF0062;
+    default: return 0x00CC0020;
+    }
+}
+
+}  // namespace
+
+void Player::Place(const QImage& img, const QRectF& src, const QTransform& place, double opacity, bool smooth) {
+    painter_.save();
+    painter_.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+    painter_.setWorldTransform(place * Full());
+    painter_.setOpacity(opacity);
+    painter_.drawImage(src, img, src);
+    painter_.restore();
+}
+
+void Player::AlphaBlend(const Rec& r) {
+    const Metafile::Bitmap* bmp = mf_.BitmapOf(r.offset);
+    if (!bmp || r.n < 108 || r.p[40] != 0) return;  // only "source over" is defined
+    const QRect src = SourcePart(bmp->image, QRectF(r.I32(44), r.I32(48), r.I32(100), r.I32(104)));
+    const QRectF dest(r.I32(24), r.I32(28), r.I32(32), r.I32(36));
+    if (src.isEmpty() || dest.isEmpty()) return;
+    // With per-pixel alpha the colours come multiplied by it (those above it would overflow
+    // the blend, so they are held to it); without, the source is opaque whatever its fourth
+    // byte holds.
+    const bool perPixel = r.p[43] & 1;
+    QImage part = bmp->image.copy(src).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < part.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(part.scanLine(y));
+        for (int x = 0; x < part.width(); ++x) {
+            const QRgb p = line[x];
+            const int a = perPixel ? qAlpha(p) : 255;
+            line[x] = qRgba(std::min(qRed(p), a), std::min(qGreen(p), a), std::min(qBlue(p), a), a);
+        }
+    }
+    part.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
+    const QRectF whole(QPointF(0, 0), part.size());
+    Place(part, whole, RectToRect(whole, dest), r.p[42] / 255.0);
+}
+
+void Player::TransparentBlit(const Rec& r) {
+    const Metafile::Bitmap* bmp = mf_.BitmapOf(r.offset);
+    if (!bmp || r.n < 108) return;
+    const QRect src = SourcePart(bmp->image, QRectF(r.I32(44), r.I32(48), r.I32(100), r.I32(104)));
+    const QRectF dest(r.I32(24), r.I32(28), r.I32(32), r.I32(36));
+    if (src.isEmpty() || dest.isEmpty()) return;
+    const QColor key = ColorRef(r.U32(40));
+    QImage part = bmp->image.copy(src).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < part.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(part.scanLine(y));
+        for (int x = 0; x < part.width(); ++x)
+            if ((line[x] & 0xFFFFFF) == (key.rgb() & 0xFFFFFF)) line[x] = 0;
+    }
+    const QRectF whole(QPointF(0, 0), part.size());
+    Place(part, whole, RectToRect(whole, dest), 1, false);
+}
+
+// Where a mask is given, each source pixel takes the foreground operation where its mask
+// bit is set and the background one elsewhere: copy, keep the destination, black, white or
+// the inverted source.
+void Player::MaskBlit(const Rec& r) {
+    const Metafile::Bitmap* bmp = mf_.BitmapOf(r.offset);
+    const Metafile::Bitmap* mask = mf_.MaskOf(r.offset);
+    const uint32_t rop = r.U32(40), fore = (rop >> 16) & 0xFF, back = (rop >> 24) & 0xFF;
+    const QRectF dest(r.I32(24), r.I32(28), r.I32(32), r.I32(36));
+    const QRectF given(r.I32(44), r.I32(48), r.I32(32), r.I32(36));
+    if (!mask || !bmp) {
+        if (fore != 0xAA) Blit(r, dest, given, RopOfIndex(fore), false);
+        return;
+    }
+    const QRect src = SourcePart(bmp->image, given);
+    if (src.isEmpty() || dest.isEmpty()) return;
+    const QPoint maskAt(r.I32(100), r.I32(104));
+    QImage part = bmp->image.copy(src).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < part.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(part.scanLine(y));
+        for (int x = 0; x < part.width(); ++x) {
+            const uint32_t op = MaskBit(mask->image, maskAt.x() + x, maskAt.y() + y) ? fore : back;
+            switch (op) {
+            case 0xAA: line[x] = 0; break;
+            case 0x00: line[x] = qRgb(0, 0, 0); break;
+            case 0xFF: line[x] = qRgb(255, 255, 255); break;
+            case 0x33: line[x] = 0xFF000000u | (~line[x] & 0xFFFFFF); break;
+            default: line[x] |= 0xFF000000u; break;
+            }
+        }
+    }
+    const QRectF whole(QPointF(0, 0), part.size());
+    Place(part, whole, RectToRect(whole, dest), 1, false);
+}
+
+void Player::PlgBlit(const Rec& r) {
+    const Metafile::Bitmap* bmp = mf_.BitmapOf(r.offset);
+    if (!bmp || r.n < 140) return;
+    const QPointF p0(r.I32(24), r.I32(28)), p1(r.I32(32), r.I32(36)), p2(r.I32(40), r.I32(44));
+    const QRect src = SourcePart(bmp->image, QRectF(r.I32(48), r.I32(52), r.I32(56), r.I32(60)));
+    if (src.isEmpty()) return;
+    // The source's top-left corner goes to the first point, its top-right to the second and
+    // its bottom-left to the third.
+    const QPointF across = (p1 - p0) / src.width(), down = (p2 - p0) / src.height();
+    const QTransform place(across.x(), across.y(), down.x(), down.y(), p0.x() - src.left() * across.x() - src.top() * down.x(),
+                           p0.y() - src.left() * across.y() - src.top() * down.y());
+    QImage img = bmp->image.copy(src).convertToFormat(QImage::Format_ARGB32);
+    if (const Metafile::Bitmap* mask = mf_.MaskOf(r.offset)) {
+        const QPoint maskAt(r.I32(112), r.I32(116));
+        for (int y = 0; y < img.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
+            for (int x = 0; x < img.width(); ++x)
+                if (!MaskBit(mask->image, maskAt.x() + x, maskAt.y() + y)) line[x] = 0;
+        }
+    }
+    Place(img, QRectF(QPointF(0, 0), img.size()), QTransform::fromTranslate(src.left(), src.top()) * place);
 }
 
 Object* Player::ObjectAt(uint32_t index) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/MetafileEmfPlus.h"
 #include "platform/MetafileRecord.h"
 
 namespace platform::metafile {
@@ -25,11 +26,9 @@ struct FontSpec {
     bool italic = false, underline = false, strikeOut = false;
     int charset = 1;
     QString face;
-    bool IsSymbol() const { return charset == 2; }
-    // The Symbol font itself, whose letters have Unicode places; other symbol fonts
-    // (Wingdings and the like) keep their codes in the private use area.
-    bool IsSymbolFace() const { return IsSymbol() && (face.isEmpty() || face.contains(QLatin1String("symbol"), Qt::CaseInsensitive)); }
 };
+
+enum class SymbolFace;
 
 struct Object {
     enum Type { None, Pen, Brush, Font, Region, Other } type = None;
@@ -62,6 +61,15 @@ struct DeviceContext {
 // A COLORREF: red, green and blue in the low three bytes.
 inline QColor ColorRef(uint32_t v) { return QColor(v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF); }
 
+// Appends one sign to text and its advance to `dx` (when given); a sign past the 16-bit
+// range takes two code units, the second with no advance of its own.
+void AppendSign(QString& text, std::vector<double>* dx, char32_t sign, double advance);
+
+// Whether glyphs of `pixels` drawn under `t` stay within what a glyph can be: not stretched
+// past 16384 pixels, not squeezed to nothing, not sheared or stretched more than 64 times as
+// much one way as the other. The glyph rasterizer gives such glyphs bitmaps of gigabytes.
+bool GlyphsFit(const QTransform& t, double pixels);
+
 // A brush of one of the six hatch styles; solid for any other number.
 QBrush HatchBrush(int hatch, const QColor& colour);
 
@@ -76,7 +84,7 @@ public:
 private:
     // ---- coordinate spaces: logical, device (the frame's space), painter ----
 
-    QTransform LogicalToDevice() const;
+    QTransform LogicalToDevice(bool withWorld = true) const;
     QTransform Full() const { return LogicalToDevice() * frameToPainter_; }
 
     // The frame stands for "everything" in clip arithmetic: nothing outside it is shown.
@@ -114,9 +122,25 @@ private:
     // Blits a record's bitmap into the logical rectangle `dest` from `src` in its pixels.
     void Blit(const Rec& r, QRectF dest, QRectF src, uint32_t rop, bool fromBottom);
 
+    // Blits that blend (AlphaBlend), leave one colour out (TransparentBlt), choose by a mask
+    // (MaskBlt) or draw into a parallelogram (PlgBlt).
+    void AlphaBlend(const Rec& r);
+    void TransparentBlit(const Rec& r);
+    void MaskBlit(const Rec& r);
+    void PlgBlit(const Rec& r);
+    // Draws `img`, whose part `src` is placed by `place` (its pixels to logical units).
+    // Unsmoothed, stretched pixels keep hard edges, so a colour left out leaves no fringe.
+    void Place(const QImage& img, const QRectF& src, const QTransform& place, double opacity = 1, bool smooth = true);
+
     // ---- text ----
 
-    QString Decode(const unsigned char* s, size_t n, int charset, bool symbolFace = true);
+    QString Decode(const unsigned char* s, size_t n, int charset);
+
+    // Whether a face of that name is installed here (asked once a face).
+    bool FaceInstalled(const QString& face) const;
+    // The sign of a code in a symbol face: the face's own code when it is installed, else
+    // the Unicode sign of its table.
+    char32_t Sign(SymbolFace face, unsigned char c);
 
     QFont MakeFont(const FontSpec& f) const;
 
@@ -128,6 +152,31 @@ private:
     // for the characters that take two.
     void ByteText(QPointF ref, const unsigned char* s, size_t n, const std::vector<double>& byteDx, uint32_t options,
                   std::optional<QRectF> rect);
+
+    // ---- EMF+ ----
+
+    void PlayPlus(const Rec& comment);
+    void Plus(const PlusRec& r);
+    // World units to the EMF device, and to the painter.
+    QTransform PlusToDevice() const;
+    QTransform PlusToPainter() const;
+    // The object in place `id` when it is of `type`.
+    const PlusObject* PlusObjectAt(uint32_t id, PlusObject::Type type) const;
+    // A brush field: a colour when the record's flags say so, else a brush object.
+    void PlusFill(const QPainterPath& path, uint16_t flags, uint32_t brush);
+    void PlusStroke(const QPainterPath& path, uint32_t pen);
+    // Combines a world-space area with the clip: replace, intersect, union, xor, exclude,
+    // complement.
+    void PlusClip(const QPainterPath& world, int mode);
+    void PlusObjectRecord(const PlusRec& r);
+    // A font object at a pixel size fit for how large it shows; `k` gets the world units one
+    // of its pixels takes. False when the text is too small to see or absurdly large.
+    bool PlusFont(const PlusObject& font, QFont& f, double& k) const;
+    // The pen text is written with: a colour, or a brush object's fill.
+    std::optional<QPen> PlusInk(uint16_t flags, uint32_t brush) const;
+    void PlusString(const PlusRec& r);
+    void PlusDriverString(const PlusRec& r);
+    void PlusPicture(const PlusRec& r);
 
     // ---- objects ----
 
@@ -177,6 +226,12 @@ private:
     bool inPath_ = false;
     QPainterPath path_;
     std::map<std::string, iconv_t> converters_;
+    mutable std::map<QString, bool> installed_;
+    PlusState plus_;
+    std::vector<std::pair<uint32_t, PlusState>> plusSaved_;
+    std::array<PlusObject, kPlusObjects> plusObjects_;
+    PlusPieces plusPieces_;
+    bool plusGdi_ = false;  // EMF records after GetDC draw in an EMF+ picture
 };
 
 }  // namespace platform::metafile

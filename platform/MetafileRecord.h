@@ -19,6 +19,10 @@ struct Metafile::Header {
     QRectF frame;            // WMF: logical units of the picture; EMF: reference device pixels
     double dpmmX = 96 / 25.4, dpmmY = 96 / 25.4;  // EMF reference device pixels a millimetre
     int wmfObjects = 0;
+    // EMF+ drawing in comment records: played instead of the EMF records (but for those after
+    // a GetDC record) when `playPlus`.
+    bool plus = false, plusDual = false, playPlus = false;
+    double plusDpiX = 96, plusDpiY = 96;
 };
 
 namespace metafile {

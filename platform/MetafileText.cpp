@@ -1,3 +1,4 @@
+#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <algorithm>
 #include <cerrno>
@@ -45,58 +46,6 @@ bool IsDoubleByteLead(int charset, unsigned char c) {
 
 }  // namespace
 
-char16_t SymbolToUnicode(unsigned char c) {
-    static const char16_t upper[] = u"ΑΒΧΔΕΦΓΗΙϑΚΛΜΝΟΠΘΡΣΤΥςΩΞΨΖ";
-    static const char16_t lower[] = u"αβχδεφγηιϕκλμνοπθρστυϖωξψζ";
-    if (c >= 0x41 && c <= 0x5A) return upper[c - 0x41];
-    if (c >= 0x61 && c <= 0x7A) return lower[c - 0x61];
-    switch (c) {
-    case 0x22: return u'∀';
-    case 0x24: return u'∃';
-    case 0x27: return u'∋';
-    case 0x2A: return u'∗';
-    case 0x2D: return u'−';
-    case 0x40: return u'≅';
-    case 0x5C: return u'∴';
-    case 0x5E: return u'⊥';
-    case 0x7E: return u'∼';
-    case 0xA2: return u'′';
-    case 0xA3: return u'≤';
-    case 0xA5: return u'∞';
-    case 0xAC: return u'←';
-    case 0xAD: return u'↑';
-    case 0xAE: return u'→';
-    case 0xAF: return u'↓';
-    case 0xB0: return u'°';
-    case 0xB1: return u'±';
-    case 0xB2: return u'″';
-    case 0xB3: return u'≥';
-    case 0xB4: return u'×';
-    case 0xB6: return u'∂';
-    case 0xB7: return u'•';
-    case 0xB8: return u'÷';
-    case 0xB9: return u'≠';
-    case 0xBA: return u'≡';
-    case 0xBB: return u'≈';
-    case 0xBC: return u'…';
-    case 0xC5: return u'⊕';
-    case 0xC6: return u'∅';
-    case 0xC7: return u'∩';
-    case 0xC8: return u'∪';
-    case 0xCE: return u'∈';
-    case 0xCF: return u'∉';
-    case 0xD1: return u'∇';
-    case 0xD6: return u'√';
-    case 0xD7: return u'⋅';
-    case 0xD8: return u'¬';
-    case 0xD9: return u'∧';
-    case 0xDA: return u'∨';
-    case 0xE5: return u'∑';
-    case 0xF2: return u'∫';
-    default: return c < 0x80 ? c : static_cast<char16_t>(0xF000 + c);  // private use, as Windows does
-    }
-}
-
 FontSpec LogFontFields(const Rec& r, size_t at, size_t numberBytes) {
     const auto number = [&](size_t i) {
         const size_t o = at + i * numberBytes;
@@ -115,12 +64,7 @@ FontSpec LogFontFields(const Rec& r, size_t at, size_t numberBytes) {
     return f;
 }
 
-QString Player::Decode(const unsigned char* s, size_t n, int charset, bool symbolFace) {
-    if (charset == 2) {
-        QString out;
-        for (size_t i = 0; i < n; ++i) out.append(QChar(symbolFace ? SymbolToUnicode(s[i]) : char16_t(0xF000 + s[i])));
-        return out;
-    }
+QString Player::Decode(const unsigned char* s, size_t n, int charset) {
     const char* page = CodePageOf(charset);
     auto it = converters_.find(page);
     if (it == converters_.end()) it = converters_.emplace(page, iconv_open("UTF-16LE", page)).first;
@@ -151,9 +95,15 @@ QString Player::Decode(const unsigned char* s, size_t n, int charset, bool symbo
 QFont Player::MakeFont(const FontSpec& f) const {
     QFont font;
     QStringList families;
-    // Symbol text is in Unicode by now: any font with those letters shows it.
-    if (!f.face.isEmpty() && !f.IsSymbolFace()) families << f.face;
-    if (f.charset == 1 || f.charset == 128) families << QStringLiteral("IPAPGothic");
+    const SymbolFace symbols = SymbolFaceOf(f);
+    if (symbols == SymbolFace::None) {
+        if (!f.face.isEmpty()) families << f.face;
+        if (f.charset == 1 || f.charset == 128) families << QStringLiteral("IPAPGothic");
+    } else if (symbols != SymbolFace::Symbol && FaceInstalled(f.face)) {
+        // The Symbol font's signs are in Unicode by now: any font with them draws them. Other
+        // symbol faces draw their own codes when they are here.
+        families << f.face;
+    }
     if (!families.isEmpty()) font.setFamilies(families);
     font.setWeight(static_cast<QFont::Weight>(std::clamp(f.weight == 0 ? 400 : f.weight, 100, 900)));
     font.setItalic(f.italic);
@@ -173,12 +123,27 @@ void Player::Text(QPointF ref, const QString& text, std::vector<double> dx, uint
     // Glyph numbers of a font that is not here would draw as wrong letters.
     if (text.isEmpty() || (options & 0x10)) return;
     if (dc_.textAlign & 1) ref = dc_.cur;
-    const double sx = std::hypot(full.m11(), full.m12()), sy = std::hypot(full.m21(), full.m22());
+    // The text is laid out as the page alone would place it, upright; the world transform's
+    // turn, shear and scale then act on it about the reference point, as they act on the
+    // logical space around it.
+    const QTransform page = LogicalToDevice(false) * frameToPainter_;
+    const QTransform pageLinear(page.m11(), page.m12(), page.m21(), page.m22(), 0, 0);
+    QTransform turn;
+    if (emf_ && !dc_.world.isIdentity()) {
+        bool invertible = false;
+        const QTransform back = pageLinear.inverted(&invertible);
+        if (!invertible) return;
+        turn = back * QTransform(dc_.world.m11(), dc_.world.m12(), dc_.world.m21(), dc_.world.m22(), 0, 0) * pageLinear;
+    }
+    const double worldScale = std::sqrt(std::abs(turn.determinant()));
+    if (!(worldScale > 1e-6) || !std::isfinite(worldScale)) return;  // a world squeezed to a line shows no text
+    const double sx = std::hypot(page.m11(), page.m12()), sy = std::hypot(page.m21(), page.m22());
     const double height = dc_.font.height ? std::abs(static_cast<double>(dc_.font.height)) : 12.0;
     const double pixels = height * sy;
-    if (!(pixels >= 0.2) || pixels > 1e6 || !(sx > 0)) return;  // too small to see, or absurd
+    const double seen = pixels * worldScale;
+    if (!(seen >= 0.2) || seen > 1e6 || !(sx > 0)) return;  // too small to see, or absurd
     QFont font = MakeFont(dc_.font);
-    const int base = std::clamp(static_cast<int>(std::lround(pixels)), 8, 512);
+    const int base = std::clamp(static_cast<int>(std::lround(seen)), 8, 512);
     font.setPixelSize(base);
     QFontMetricsF fm(font);
     double em = pixels;
@@ -207,8 +172,12 @@ void Player::Text(QPointF ref, const QString& text, std::vector<double> dx, uint
         painter_.setClipRect(rect->normalized(), Qt::IntersectClip);
     }
     const QPointF at = full.map(ref);
-    painter_.setWorldTransform(QTransform::fromScale(scale, scale) * QTransform().rotate(-dc_.font.escapement / 10.0) *
-                               QTransform::fromTranslate(at.x(), at.y()));
+    const QTransform glyphs = QTransform::fromScale(scale, scale) * QTransform().rotate(-static_cast<double>(dc_.font.escapement) / 10.0) * turn;
+    if (!GlyphsFit(glyphs, base)) {
+        painter_.restore();
+        return;
+    }
+    painter_.setWorldTransform(glyphs * QTransform::fromTranslate(at.x(), at.y()));
     if (dc_.bkMode == 2 && !(rect && (options & 2)))
         painter_.fillRect(QRectF(x, y - fm.ascent(), width, fm.ascent() + fm.descent()), dc_.bkColor);
     painter_.setFont(font);
@@ -227,10 +196,41 @@ void Player::Text(QPointF ref, const QString& text, std::vector<double> dx, uint
     if (dc_.textAlign & 1) dc_.cur = ref + QPointF(width * scale / sx, 0);
 }
 
+bool Player::FaceInstalled(const QString& face) const {
+    auto it = installed_.find(face);
+    if (it == installed_.end()) it = installed_.emplace(face, QFontDatabase::hasFamily(face)).first;
+    return it->second;
+}
+
+char32_t Player::Sign(SymbolFace face, unsigned char c) {
+    // A symbol face that is here draws its own codes, as on Windows.
+    if (face != SymbolFace::Symbol && face != SymbolFace::Other && FaceInstalled(dc_.font.face)) return 0xF000 + c;
+    return SymbolCode(face, c);
+}
+
+void AppendSign(QString& text, std::vector<double>* dx, char32_t sign, double advance) {
+    const char32_t one[] = {sign};
+    const qsizetype before = text.size();
+    text.append(QString::fromUcs4(one, 1));
+    if (!dx) return;
+    dx->push_back(advance);
+    for (qsizetype k = before + 1; k < text.size(); ++k) dx->push_back(0);  // the second half of a pair
+}
+
 void Player::ByteText(QPointF ref, const unsigned char* s, size_t n, const std::vector<double>& byteDx, uint32_t options,
               std::optional<QRectF> rect) {
+    const SymbolFace face = SymbolFaceOf(dc_.font);
+    if (face != SymbolFace::None) {
+        // Each byte is one sign of the face's own table, whatever the character set says.
+        QString text;
+        std::vector<double> dx;
+        const bool given = byteDx.size() == n;
+        for (size_t i = 0; i < n; ++i) AppendSign(text, given ? &dx : nullptr, Sign(face, s[i]), given ? byteDx[i] : 0);
+        Text(ref, text, std::move(dx), options, rect);
+        return;
+    }
     const int charset = dc_.font.charset;
-    const QString text = Decode(s, n, charset, dc_.font.IsSymbolFace());
+    const QString text = Decode(s, n, charset);
     std::vector<double> dx;
     if (byteDx.size() == n) {
         for (size_t i = 0; i < n; ++i) {

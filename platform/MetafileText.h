@@ -1,12 +1,18 @@
 #pragma once
-// Text in metafiles: the Symbol font's letters, and the fields that the font records of both
+// Text in metafiles: the symbol fonts' tables, and the fields that the font records of both
 // formats share.
 #include "platform/MetafilePlayer.h"
 
 namespace platform::metafile {
 
-// The Symbol font's letter or sign of an 8-bit code, at its Unicode place.
-char16_t SymbolToUnicode(unsigned char c);
+// The faces whose codes are signs of their own rather than letters of a character set.
+// Other: a face of the symbol character set this player has no table for.
+enum class SymbolFace { None, Symbol, MtExtra, Wingdings, Webdings, Other };
+SymbolFace SymbolFaceOf(const FontSpec& f);
+
+// The sign an 8-bit code stands for in `face`, at its Unicode place, or in the private use
+// area (0xF000 and the code, as Windows places it) where no Unicode sign is known.
+char32_t SymbolCode(SymbolFace face, unsigned char c);
 
 // The fields of a LOGFONT from `at`: five numbers of `numberBytes` each (2 in WMF, 4 in EMF;
 // height, width, escapement, orientation, weight), then the italic, underline, strike-out

@@ -3,6 +3,7 @@
 // screenshots. Coordinates are the picture's pixels.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace metafilemaker {
@@ -43,6 +44,79 @@ inline std::string RleBomb(int width, int height) {
     return info + std::string("\x00\x01", 2);
 }
 
+// A 32-bit bitmap of top-down rows of 0xAARRGGBB values (stored bottom row first).
+inline std::string Dib32(int width, const std::vector<uint32_t>& pixels) {
+    const int height = static_cast<int>(pixels.size()) / width;
+    std::string info = Le32(40) + Le32(width) + Le32(height) + Le16(1) + Le16(32) + Le32(0) +
+                       Le32(static_cast<int64_t>(pixels.size()) * 4) + Le32(0) + Le32(0) + Le32(0) + Le32(0);
+    for (int y = height - 1; y >= 0; --y)
+        for (int x = 0; x < width; ++x) info += Le32(pixels[static_cast<size_t>(y * width + x)]);
+    return info;
+}
+// A monochrome bitmap (palette black, white) of top-down rows; true is a set bit.
+inline std::string MonoDib(int width, const std::vector<std::vector<bool>>& rows) {
+    const int height = static_cast<int>(rows.size());
+    const int stride = (width + 31) / 32 * 4;
+    std::string info = Le32(40) + Le32(width) + Le32(height) + Le16(1) + Le16(1) + Le32(0) + Le32(stride * height) +
+                       Le32(0) + Le32(0) + Le32(2) + Le32(0) + Le32(0) + Le32(0x00FFFFFF);
+    for (int y = height - 1; y >= 0; --y) {
+        std::string row(static_cast<size_t>(stride), '\0');
+        for (int x = 0; x < width; ++x)
+            if (rows[static_cast<size_t>(y)][static_cast<size_t>(x)]) row[static_cast<size_t>(x / 8)] |= static_cast<char>(0x80 >> (x % 8));
+        info += row;
+    }
+    return info;
+}
+
+// EMF+ records, to be carried by an EMF comment.
+class Plus {
+public:
+    static constexpr uint32_t kVersion = 0xDBC01002;
+    Plus& Rec(int type, int flags, const std::string& data) {
+        const std::string d = Pad(data, 4);
+        bytes_ += Le16(type) + Le16(flags) + Le32(static_cast<int64_t>(12 + d.size())) + Le32(static_cast<int64_t>(d.size())) + d;
+        return *this;
+    }
+    Plus& Header(bool dual = false) { return Rec(0x4001, dual ? 1 : 0, Le32(kVersion) + Le32(1) + Le32(96) + Le32(96)); }
+    Plus& Object(int id, int type, const std::string& data) { return Rec(0x4008, type << 8 | id, data); }
+    Plus& SolidBrush(int id, uint32_t argb) { return Object(id, 1, Le32(kVersion) + Le32(0) + Le32(argb)); }
+    // A linear gradient across a rectangle, from one colour at its left edge to another at its right.
+    Plus& GradientBrush(int id, float x, float y, float w, float h, uint32_t from, uint32_t to) {
+        return Object(id, 1, Le32(kVersion) + Le32(4) + Le32(0) + Le32(4) + Rect(x, y, w, h) + Le32(from) + Le32(to) + Le32(0) + Le32(0));
+    }
+    Plus& Pen(int id, float width, uint32_t argb) {
+        return Object(id, 2, Le32(kVersion) + Le32(0) + Le32(0) + Le32(0) + F32(width) + Le32(kVersion) + Le32(0) + Le32(argb));
+    }
+    // A path of float points and their kinds (0 start, 1 line, 3 Bézier; 0x80 closes).
+    Plus& Path(int id, const std::vector<std::pair<float, float>>& pts, const std::string& kinds) {
+        std::string d = Le32(kVersion) + Le32(static_cast<int64_t>(pts.size())) + Le32(0);
+        for (const auto& [x, y] : pts) d += F32(x) + F32(y);
+        return Object(id, 3, d + kinds);
+    }
+    Plus& Font(int id, float emPixels, const std::u16string& family) {
+        std::string name;
+        for (char16_t c : family) name += Le16(c);
+        return Object(id, 6, Le32(kVersion) + F32(emPixels) + Le32(2) + Le32(0) + Le32(0) + Le32(static_cast<int64_t>(family.size())) + name);
+    }
+    // A bitmap image of 0xAARRGGBB pixels, rows top-down.
+    Plus& Image(int id, int width, const std::vector<uint32_t>& pixels) {
+        std::string d = Le32(kVersion) + Le32(1) + Le32(width) + Le32(static_cast<int64_t>(pixels.size()) / width) +
+                        Le32(width * 4) + Le32(0x0026200A) + Le32(0);
+        for (uint32_t p : pixels) d += Le32(p);
+        return Object(id, 5, d);
+    }
+    static std::string Rect(float x, float y, float w, float h) { return F32(x) + F32(y) + F32(w) + F32(h); }
+    Plus& FillRect(uint32_t argb, float x, float y, float w, float h) {
+        return Rec(0x400A, 0x8000, Le32(argb) + Le32(1) + Rect(x, y, w, h));
+    }
+    Plus& FillRectWith(int brush, float x, float y, float w, float h) { return Rec(0x400A, 0, Le32(brush) + Le32(1) + Rect(x, y, w, h)); }
+    Plus& End() { return Rec(0x4002, 0, ""); }
+    const std::string& Bytes() const { return bytes_; }
+
+private:
+    std::string bytes_;
+};
+
 // An enhanced metafile of `width` x `height` pixels on a reference device of 4 pixels a
 // millimetre.
 class Emf {
@@ -82,6 +156,45 @@ public:
         std::string r = Le32(0) + Le32(0) + Le32(-1) + Le32(-1) + Le32(1) + F32(1) + F32(1) + Le32(x) + Le32(y) + Le32(n) +
                         Le32(76) + Le32(0) + Le32(0) + Le32(0) + Le32(-1) + Le32(-1) + Le32(offDx);
         return Rec(wide ? 84 : 83, Pad(r + text, 4));
+    }
+    // A comment carrying EMF+ records.
+    Emf& Comment(const Plus& plus) {
+        const std::string data = Le32(0x2B464D45) + plus.Bytes();
+        return Rec(70, Le32(static_cast<int64_t>(data.size())) + Pad(data, 4));
+    }
+    Emf& World(float m11, float m12, float m21, float m22, float dx, float dy) {
+        return Rec(35, F32(m11) + F32(m12) + F32(m21) + F32(m22) + F32(dx) + F32(dy));
+    }
+    // AlphaBlend (114) or TransparentBlt (116) of a packed bitmap (header of 40 bytes, no colour
+    // table) into a rectangle; `field` is the blend function or the transparent colour.
+    Emf& BlendBlit(int type, int x, int y, int w, int h, uint32_t field, const std::string& dib, int srcW, int srcH) {
+        const std::string r = Le32(x) + Le32(y) + Le32(x + w) + Le32(y + h) + Le32(x) + Le32(y) + Le32(w) + Le32(h) + Le32(field) +
+                              Le32(0) + Le32(0) + F32(1) + F32(0) + F32(0) + F32(1) + F32(0) + F32(0) + Le32(0) + Le32(0) +
+                              Le32(108) + Le32(40) + Le32(148) + Le32(static_cast<int64_t>(dib.size()) - 40) + Le32(srcW) + Le32(srcH);
+        return Rec(type, Pad(r + dib, 4));
+    }
+    // MaskBlt of a packed bitmap through a packed monochrome mask (header, two colours) into a
+    // rectangle of the source's size; no mask when `mask` is empty.
+    Emf& MaskBlit(int x, int y, int w, int h, uint32_t rop, const std::string& dib, const std::string& mask) {
+        const int64_t maskAt = 128 + static_cast<int64_t>(dib.size());
+        const std::string r = Le32(x) + Le32(y) + Le32(x + w) + Le32(y + h) + Le32(x) + Le32(y) + Le32(w) + Le32(h) + Le32(rop) +
+                              Le32(0) + Le32(0) + F32(1) + F32(0) + F32(0) + F32(1) + F32(0) + F32(0) + Le32(0) + Le32(0) +
+                              Le32(128) + Le32(40) + Le32(168) + Le32(static_cast<int64_t>(dib.size()) - 40) + Le32(0) + Le32(0) +
+                              Le32(0) + Le32(mask.empty() ? 0 : maskAt) + Le32(mask.empty() ? 0 : 48) +
+                              Le32(mask.empty() ? 0 : maskAt + 48) + Le32(mask.empty() ? 0 : static_cast<int64_t>(mask.size()) - 48);
+        return Rec(78, Pad(r + dib + mask, 4));
+    }
+    // PlgBlt: the source's top-left, top-right and bottom-left corners go to three points.
+    Emf& PlgBlit(const std::vector<std::pair<int, int>>& corners, const std::string& dib, int srcW, int srcH,
+                 const std::string& mask = "") {
+        std::string r = std::string(16, '\0');
+        for (const auto& [x, y] : corners) r += Le32(x) + Le32(y);
+        const int64_t maskAt = 140 + static_cast<int64_t>(dib.size());
+        r += Le32(0) + Le32(0) + Le32(srcW) + Le32(srcH) + F32(1) + F32(0) + F32(0) + F32(1) + F32(0) + F32(0) + Le32(0) + Le32(0) +
+             Le32(140) + Le32(40) + Le32(180) + Le32(static_cast<int64_t>(dib.size()) - 40) + Le32(0) + Le32(0) + Le32(0) +
+             Le32(mask.empty() ? 0 : maskAt) + Le32(mask.empty() ? 0 : 48) + Le32(mask.empty() ? 0 : maskAt + 48) +
+             Le32(mask.empty() ? 0 : static_cast<int64_t>(mask.size()) - 48);
+        return Rec(79, Pad(r + dib + mask, 4));
     }
     // StretchDIBits of a packed bitmap (header of 40 bytes, no colour table) into a rectangle.
     Emf& StretchDib(int x, int y, int w, int h, const std::string& dib, int srcW, int srcH) {

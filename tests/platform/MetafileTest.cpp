@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "FifoWatchdog.h"
+#include "MetafileChecks.h"
 #include "MetafileMaker.h"
 #include "platform/Metafile.h"
 #include "platform/Pictures.h"
@@ -20,34 +21,7 @@ using metafilemaker::Le16;
 using metafilemaker::Le32;
 using metafilemaker::Wmf;
 using platform::MetafileKind;
-
-constexpr uint32_t kBlue = 0x00FF0000, kRed = 0x000000FF, kBlack = 0;
-
-QImage Render(const std::string& bytes, MetafileKind kind, QSize size = QSize(200, 100),
-              qint64 budget = platform::kMetafileBitmapBudget) {
-    return platform::RenderMetafile(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())), kind, size, budget);
-}
-QImage RenderEmf(const Emf& e, QSize size = QSize(200, 100)) { return Render(e.Build(), MetafileKind::Emf, size); }
-QImage RenderWmf(const Wmf& w, QSize size = QSize(200, 100)) { return Render(w.Build(), MetafileKind::Wmf, size); }
-
-bool Is(const QImage& img, int x, int y, QColor want) {
-    const QColor c = img.pixelColor(x, y);
-    return c.alpha() > 250 && std::abs(c.red() - want.red()) < 8 && std::abs(c.green() - want.green()) < 8 &&
-           std::abs(c.blue() - want.blue()) < 8;
-}
-bool Empty(const QImage& img, int x, int y) { return img.pixelColor(x, y).alpha() == 0; }
-
-// Pixels of ink (opaque and dark) within a rectangle.
-int Ink(const QImage& img, QRect r = QRect()) {
-    if (r.isNull()) r = img.rect();
-    int n = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x) {
-            const QColor c = img.pixelColor(x, y);
-            n += c.alpha() > 128 && c.lightness() < 128;
-        }
-    return n;
-}
+using namespace metafilechecks;
 
 std::string Utf16(const std::u16string& s) { return metafilemaker::Utf16(s); }
 
@@ -288,6 +262,19 @@ TEST(Metafile, DamagedHeadersAndRecordsAreCleanErrors) {
             EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
         }
     }
+    // A reference device of a pixel every 3.8 metres would magnify a wide line 14,000 times:
+    // the file is drawn as on a screen, at once.
+    Emf wide(200, 100);
+    wide.Brush(1, kBlue).Select(1).Rec(38, Le32(2) + Le32(0) + Le32(40) + Le32(0) + Le32(kBlack)).Select(2);
+    for (int i = 0; i < 20; ++i) wide.Rec(2, std::string(16, '\0') + Le32(4) + Le32(0) + Le32(0) + Le32(200) + Le32(i * 5) + Le32(0) + Le32(100) + Le32(200) + Le32(100));
+    wide.Rectangle(0, 0, 200, 100);
+    std::string absurd = wide.Build();
+    absurd.replace(80, 4, Le32(3801338));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_TRUE(Is(Render(absurd, MetafileKind::Emf, QSize(2000, 1000)), 1000, 500, Qt::blue));
+    EXPECT_LT(timer.elapsed(), 2000);
+
     // Their intact twins draw.
     EXPECT_TRUE(Is(Render(emf, MetafileKind::Emf), 100, 50, Qt::blue));
     EXPECT_TRUE(Is(Render(wmf, MetafileKind::Wmf), 100, 50, Qt::red));
@@ -316,6 +303,11 @@ TEST(Metafile, RecordsClaimingMoreThanTheyHoldArePassedOver) {
         {"region count", [](Emf& e) { e.Rec(75, Le32(48) + Le32(2) + Le32(32) + Le32(1) + Le32(0x7FFFFFFF) + std::string(20, '\0') + Le32(1) + Le32(1) + Le32(2) + Le32(2)); }},
         {"font name unterminated", [](Emf& e) { e.Rec(82, Le32(2) + Le32(-20) + std::string(20, '\0') + std::string(20, 'A')); }},
         {"world transform of NaN", [](Emf& e) { e.Rec(35, std::string(24, '\xFF')); }},
+        {"font turned by the smallest integer",
+         [](Emf& e) {
+             e.Rec(82, Le32(2) + Le32(-20) + Le32(0) + Le32(INT32_MIN) + Le32(INT32_MIN) + Le32(400) + std::string(8, '\0') + std::string(64, '\0'));
+             e.Select(2).Text(0, 0, "abc", false);
+         }},
         {"restore without save", [](Emf& e) { e.Rec(34, Le32(-0x7FFFFFFF)); }},
         {"huge pen", [](Emf& e) { e.Rec(38, Le32(3) + Le32(0) + Le32(0x7FFFFFFF) + Le32(0) + Le32(0)); }},
     };
