@@ -1,17 +1,21 @@
 // The picture helper: decodes the pictures the program shows, one at a time, under limits
 // of memory and processor time, and hands back their pixels. Started by the program with a
-// socket as descriptor 3; ends when the program closes it or goes away.
+// socket as descriptor 3; ends when the program closes it or goes away. Before the first
+// picture it locks itself in (platform/LockIn.h): it reads only the files the program
+// hands it open, and can start, open, reach or signal nothing else.
 #include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <QGuiApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
 
 #include "platform/Fonts.h"
+#include "platform/LockIn.h"
 #include "platform/PictureHelper.h"
 
 namespace {
@@ -57,6 +61,14 @@ void LimitMemory() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication app(argc, argv);
+    platform::InstallFontSubstitutes();
+    platform::PrepareDecodersForLockIn();
+    LimitMemory();
+    // With one thread still, so that every thread is locked in.
+    const platform::LockInReport lock = platform::LockIn(platform::LockInRules{platform::PictureReadableFolders()});
+    if (!lock.missing.empty()) std::fprintf(stderr, "tessaly-picture: %s\n", lock.missing.c_str());
     // The program gone, the helper goes too, even in the middle of a picture.
     std::thread([] {
         pollfd p{kSocket, 0, 0};
@@ -64,9 +76,5 @@ int main(int argc, char** argv) {
             if (::poll(&p, 1, -1) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) ::_exit(0);
         }
     }).detach();
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QGuiApplication app(argc, argv);
-    platform::InstallFontSubstitutes();
-    LimitMemory();
     return platform::ServePictures(kSocket);
 }

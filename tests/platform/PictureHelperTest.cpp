@@ -241,6 +241,8 @@ TEST_F(PictureHelperTest, AHelperThatCrashesHangsOrIsKilledCostsOnePicture) {
     } faults[] = {
         {"crash", SIGSEGV, "読み込み中に異常が起きました"},
         {"killed", SIGKILL, "読み込み中に異常が起きました"},
+        // What a call the filter refuses would do, were it set to kill.
+        {"killed by the filter", SIGSYS, "読み込み中に異常が起きました"},
         {"endless loop", SIGSTOP, "読み込みに時間がかかりすぎます"},
     };
     for (const auto& f : faults) {
