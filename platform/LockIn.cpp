@@ -138,8 +138,13 @@ constexpr const char* kRefused[] = {
     "setuid", "setgid", "setreuid", "setregid", "setresuid", "setresgid", "setfsuid", "setfsgid", "setgroups", "capset",
     // the kernel's other doors
     "bpf", "perf_event_open", "userfaultfd", "keyctl", "add_key", "request_key", "io_uring_setup", "io_uring_enter",
-    "io_uring_register", "fanotify_init", "fanotify_mark",
+    "io_uring_register", "fanotify_init", "fanotify_mark", "flock",
 };
+
+// Calls newer than this libseccomp, by their numbers (the same on every architecture from 424
+// on): setxattrat, removexattrat, open_tree_attr, file_setattr. Landlock does not cover
+// extended attributes.
+constexpr int kRefusedNewer[] = {463, 466, 467, 469};
 
 bool Add(scmp_filter_ctx ctx, std::uint32_t action, const char* name, std::initializer_list<scmp_arg_cmp> args = {}) {
     const int nr = seccomp_syscall_resolve_name(name);
@@ -154,6 +159,7 @@ bool Filter() {
     // Every thread, and calls of another architecture's numbering (x86 from x86-64) refused too.
     bool ok = seccomp_attr_set(ctx, SCMP_FLTATR_CTL_TSYNC, 1) == 0 && seccomp_attr_set(ctx, SCMP_FLTATR_ACT_BADARCH, refuse) == 0;
     for (const char* name : kRefused) ok = ok && Add(ctx, refuse, name);
+    for (const int nr : kRefusedNewer) ok = ok && seccomp_rule_add(ctx, refuse, nr, 0) == 0;
 #ifndef TESSALY_LOCKIN_SANITIZED
     ok = ok && Add(ctx, refuse, "ptrace");
     // Threads, not processes.

@@ -50,6 +50,7 @@ enum Row {
     kTcpToLoopback,
     kStartProgram,
     kSignalParent,
+    kChangeMode,
     kTraceParent,  // last of the refused: a traced parent stays attached until the child ends
     kReadKept,
     kStartThread,
@@ -59,7 +60,7 @@ enum Row {
 };
 constexpr const char* kRowNames[] = {"open a file for writing", "create a file",      "remove a file",
                                      "read a file outside",     "TCP to loopback",    "start /bin/true",
-                                     "signal the parent",       "trace the parent",   "read a kept file",
+                                     "signal the parent",       "change a file's mode", "trace the parent",   "read a kept file",
                                      "start a thread",          "seal a memory file", "signal itself"};
 static_assert(sizeof kRowNames / sizeof *kRowNames == kRows);
 
@@ -113,6 +114,9 @@ std::array<int, kRows> TryEverything(const std::string& dir, int port) {
     r[kSignalParent] = ErrnoOf(::kill(::getppid(), SIGURG) == 0);
 
     errno = 0;
+    r[kChangeMode] = ErrnoOf(::chmod((dir + "/existing").c_str(), 0600) == 0);
+
+    errno = 0;
     fd = ::open((dir + "/kept/file").c_str(), O_RDONLY | O_CLOEXEC);
     char byte = 0;
     r[kReadKept] = ErrnoOf(fd >= 0 && ::read(fd, &byte, 1) == 1 && byte == 'k');
@@ -161,6 +165,7 @@ protected:
         EXPECT_EQ(::mkdir((dir + "/outside").c_str(), 0755), 0);
         EXPECT_EQ(::mkdir((dir + "/kept").c_str(), 0755), 0);
         Write(dir + "/existing", "e");
+        EXPECT_EQ(::chmod((dir + "/existing").c_str(), 0644), 0);
         Write(dir + "/victim", "v");
         Write(dir + "/outside/secret", "s");
         Write(dir + "/kept/file", "k");
@@ -249,13 +254,17 @@ TEST_F(LockInTest, LockedInEveryEscapeIsRefusedWithAnErrorAndDecodingsNeedsStayO
     }
     // Nothing changed on the disk.
     EXPECT_EQ(picturemaker::Read(dir + "/existing"), "e");
+    struct stat st {};
+    ASSERT_EQ(::stat((dir + "/existing").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
     EXPECT_TRUE(std::ifstream(dir + "/victim").good());
     EXPECT_FALSE(std::ifstream(dir + "/made").good());
 }
 
 // Each part holds on its own, so a kernel with only one of them still keeps the helper in:
 // the filter refuses with EPERM all but reading (it cannot see paths); Landlock refuses the
-// files, the network, programs, tracing and (from its sixth version) signals.
+// files, the network, programs, tracing and (from its sixth version) signals, but not a
+// change of mode, which is the filter's alone.
 TEST_F(LockInTest, TheFilterAndLandlockEachRefuseOnTheirOwn) {
     const Outcome filter = Run(Folder("filter"), Lock::FilterOnly);
     ASSERT_TRUE(WIFEXITED(filter.status) && WEXITSTATUS(filter.status) == 0) << filter.status;
@@ -279,6 +288,7 @@ TEST_F(LockInTest, TheFilterAndLandlockEachRefuseOnTheirOwn) {
         bool refused = row < kReadKept;
         if (row == kTcpToLoopback && landlock.report.landlockAbi < 4) refused = false;
         if (row == kSignalParent && landlock.report.landlockAbi < 6) refused = false;
+        if (row == kChangeMode) refused = false;  // not Landlock's: the filter's
         if (refused) {
             EXPECT_TRUE(landlock.rows[row] == EPERM || landlock.rows[row] == EACCES) << landlock.rows[row];
         } else {
