@@ -16,7 +16,6 @@
 #include <QFontDatabase>
 #include <QImage>
 #include <QImageReader>
-#include <QPainter>
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -25,7 +24,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/Fonts.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TESSALY_LOCKIN_SANITIZED 1
@@ -304,16 +302,9 @@ void PrepareDecodersForLockIn() {
         QBuffer in(&bytes);
         QImageReader(&in, format).read();
     }
-    // The font database, and the windows' Japanese fonts with it; other fonts a metafile
-    // names are read from the font folders later.
+    // The font database, from fontconfig's configuration, which is not readable afterwards.
+    // The fonts themselves are read from their folders when a metafile first asks for one.
     (void)QFontDatabase::families();
-    QImage canvas(64, 32, QImage::Format_ARGB32_Premultiplied);
-    QPainter painter(&canvas);
-    for (const QFont& font : {QFont(), DesignFont(kFontPGothic, 12), DesignFont(kFontMincho, 12), DesignFont(kFontPMincho, 12)}) {
-        painter.setFont(font);
-        painter.drawText(0, 20, QStringLiteral("Aa画像"));
-    }
-    painter.end();
     static std::vector<iconv_t> held;
     if (held.empty())
         for (const char* page : kCodePages) held.push_back(::iconv_open("UTF-16LE", page));
