@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 
@@ -144,6 +145,9 @@ constexpr const char* kRefused[] = {
 // extended attributes.
 constexpr int kRefusedNewer[] = {463, 466, 467, 469};
 
+// A comparison of argument `arg` (from 0); the masked one compares (argument & a) with b.
+scmp_arg_cmp Arg(unsigned arg, scmp_compare op, scmp_datum_t a, scmp_datum_t b = 0) { return scmp_arg_cmp{arg, op, a, b}; }
+
 bool Add(scmp_filter_ctx ctx, std::uint32_t action, const char* name, std::initializer_list<scmp_arg_cmp> args = {}) {
     const int nr = seccomp_syscall_resolve_name(name);
     if (nr == __NR_SCMP_ERROR) return true;
@@ -161,31 +165,31 @@ bool Filter() {
 #ifndef TESSALY_LOCKIN_SANITIZED
     ok = ok && Add(ctx, refuse, "ptrace");
     // Threads, not processes.
-    ok = ok && Add(ctx, refuse, "clone", {SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)});
+    ok = ok && Add(ctx, refuse, "clone", {Arg(0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)});
 #else
     // The leak checker stops the world from a helper that shares the memory (no thread) and
     // traces the threads (Landlock keeps it from tracing anything outside). Processes that
     // share nothing stay refused, and no program can be started in any.
-    ok = ok && Add(ctx, refuse, "clone", {SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD | CLONE_VM, 0)});
+    ok = ok && Add(ctx, refuse, "clone", {Arg(0, SCMP_CMP_MASKED_EQ, CLONE_THREAD | CLONE_VM, 0)});
 #endif
     for (const std::uint64_t ns : {CLONE_NEWNS, CLONE_NEWUSER, CLONE_NEWPID, CLONE_NEWNET, CLONE_NEWIPC, CLONE_NEWUTS, CLONE_NEWCGROUP})
-        ok = ok && Add(ctx, refuse, "clone", {SCMP_A0(SCMP_CMP_MASKED_EQ, ns, ns)});
+        ok = ok && Add(ctx, refuse, "clone", {Arg(0, SCMP_CMP_MASKED_EQ, ns, ns)});
     // Its flags are out of the filter's reach: the C library then falls back to clone.
     ok = ok && Add(ctx, SCMP_ACT_ERRNO(ENOSYS), "clone3");
     // Opening for reading only.
     for (const int flag : {O_WRONLY, O_RDWR, O_CREAT, O_TRUNC, O_APPEND}) {
-        ok = ok && Add(ctx, refuse, "open", {SCMP_A1(SCMP_CMP_MASKED_EQ, static_cast<scmp_datum_t>(flag), static_cast<scmp_datum_t>(flag))});
-        ok = ok && Add(ctx, refuse, "openat", {SCMP_A2(SCMP_CMP_MASKED_EQ, static_cast<scmp_datum_t>(flag), static_cast<scmp_datum_t>(flag))});
+        ok = ok && Add(ctx, refuse, "open", {Arg(1, SCMP_CMP_MASKED_EQ, static_cast<scmp_datum_t>(flag), static_cast<scmp_datum_t>(flag))});
+        ok = ok && Add(ctx, refuse, "openat", {Arg(2, SCMP_CMP_MASKED_EQ, static_cast<scmp_datum_t>(flag), static_cast<scmp_datum_t>(flag))});
     }
     // Signals to itself only.
     const auto self = static_cast<scmp_datum_t>(::getpid());
     for (const char* name : {"kill", "tgkill", "rt_sigqueueinfo", "rt_tgsigqueueinfo"})
-        ok = ok && Add(ctx, refuse, name, {SCMP_A0(SCMP_CMP_NE, self)});
+        ok = ok && Add(ctx, refuse, name, {Arg(0, SCMP_CMP_NE, self)});
     // Limits of its own only.
-    ok = ok && Add(ctx, refuse, "prlimit64", {SCMP_A0(SCMP_CMP_NE, 0)});
+    ok = ok && Add(ctx, refuse, "prlimit64", {Arg(0, SCMP_CMP_NE, 0)});
     // No typing into the terminal it was started from.
     for (const unsigned long request : {static_cast<unsigned long>(TIOCSTI), static_cast<unsigned long>(TIOCLINUX)})
-        ok = ok && Add(ctx, refuse, "ioctl", {SCMP_A1(SCMP_CMP_MASKED_EQ, 0xFFFFFFFFu, request)});
+        ok = ok && Add(ctx, refuse, "ioctl", {Arg(1, SCMP_CMP_MASKED_EQ, 0xFFFFFFFFu, request)});
     ok = ok && seccomp_load(ctx) == 0;
     seccomp_release(ctx);
     return ok;
@@ -202,13 +206,19 @@ int ThreadCount() {
 }
 
 #ifdef TESSALY_LOCKIN_SANITIZED
-// What the sanitizers read later: the leak checker its own process's /proc entries, the
-// symbolizer the program's and libraries' files. The symbolizer, where it is a program of
+// What the sanitizers read later: the leak checker its own process's /proc entries and its
+// suppressions, the symbolizer the program's and libraries' files. The symbolizer, where it is a program of
 // its own, is started now, as it cannot be afterwards.
 std::vector<std::string> SanitizerReadable() {
     char text[256];
     __sanitizer_symbolize_pc(__builtin_return_address(0), "%p %F %L", text, sizeof text);
     std::vector<std::string> files{"/proc"};
+    // The leak checker reads its suppressions when it checks, at the end.
+    for (const char* options : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        const char* value = std::getenv(options);
+        const char* at = value ? std::strstr(value, "suppressions=") : nullptr;
+        if (at) files.emplace_back(at + 13, std::strcspn(at + 13, ": "));
+    }
     std::ifstream maps("/proc/self/maps");
     std::string line;
     while (std::getline(maps, line)) {
@@ -305,9 +315,11 @@ void PrepareDecodersForLockIn() {
     // The font database, from fontconfig's configuration, which is not readable afterwards.
     // The fonts themselves are read from their folders when a metafile first asks for one.
     (void)QFontDatabase::families();
-    static std::vector<iconv_t> held;
-    if (held.empty())
-        for (const char* page : kCodePages) held.push_back(::iconv_open("UTF-16LE", page));
+    // Plain storage without a destructor: still held when the leak checker looks at the end.
+    static iconv_t held[std::size(kCodePages)];
+    static bool opened = false;
+    for (size_t i = 0; !opened && i < std::size(kCodePages); ++i) held[i] = ::iconv_open("UTF-16LE", kCodePages[i]);
+    opened = true;
 }
 
 std::vector<std::string> PictureReadableFolders() {
