@@ -316,7 +316,7 @@ void PrepareDecodersForLockIn() {
     // The fonts themselves are read from their folders when a metafile first asks for one.
     (void)QFontDatabase::families();
     // Plain storage without a destructor: still held when the leak checker looks at the end.
-    static iconv_t held[std::size(kCodePages)];
+    [[maybe_unused]] static iconv_t held[std::size(kCodePages)];
     static bool opened = false;
     for (size_t i = 0; !opened && i < std::size(kCodePages); ++i) held[i] = ::iconv_open("UTF-16LE", kCodePages[i]);
     opened = true;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <seccomp.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -307,6 +308,47 @@ TEST_F(LockInTest, WithoutTheLockInTheSameStepsSucceed) {
     }
     EXPECT_TRUE(std::ifstream(dir + "/made").good());
     EXPECT_FALSE(std::ifstream(dir + "/victim").good());
+}
+
+// A kernel without Landlock or seccomp filters: the lock-in says what is missing, keeps what
+// there is, and the picture still decodes.
+TEST_F(LockInTest, WithoutLandlockOrSeccompItSaysSoAndStillDecodes) {
+    QImage green(40, 30, QImage::Format_RGB32);
+    green.fill(Qt::green);
+    ASSERT_TRUE(green.save(QString::fromStdString(P("green.jpg")), "JPG", 95));
+    int results[2];
+    ASSERT_EQ(::pipe2(results, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Such a kernel answers as if the calls were not there.
+        scmp_filter_ctx ctx = seccomp_init(SCMP_ACT_ALLOW);
+        seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(landlock_create_ruleset), 0);
+        seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(seccomp), 0);
+        seccomp_rule_add(ctx, SCMP_ACT_ERRNO(EINVAL), SCMP_SYS(prctl), 1, SCMP_CMP(0, SCMP_CMP_EQ, PR_SET_SECCOMP, 0));
+        if (seccomp_load(ctx) != 0) ::_exit(3);
+        const platform::LockInReport report = platform::LockIn(platform::LockInRules{});
+        bool decoded = false;
+        try {
+            decoded = qGreen(platform::DecodePicturePixels(P("green.jpg")).pixel(20, 15)) > 200;
+        } catch (const EInvalidGraphic&) {
+        }
+        const int flat[] = {report.landlockAbi, report.seccomp, report.noNewPrivileges, decoded,
+                            report.missing.find("Landlock") != std::string::npos, report.missing.find("seccomp") != std::string::npos};
+        ::_exit(::write(results[1], flat, sizeof flat) == static_cast<ssize_t>(sizeof flat) ? 0 : 4);
+    }
+    ::close(results[1]);
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    int flat[6] = {-1, -1, -1, -1, -1, -1};
+    EXPECT_EQ(::read(results[0], flat, sizeof flat), static_cast<ssize_t>(sizeof flat));
+    ::close(results[0]);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(flat[0], 0);  // no Landlock
+    EXPECT_EQ(flat[1], 0);  // no filter of its own
+    EXPECT_EQ(flat[2], 1);  // no new privileges all the same
+    EXPECT_EQ(flat[3], 1);  // and the picture decoded
+    EXPECT_EQ(flat[4], 1);  // the missing parts named
+    EXPECT_EQ(flat[5], 1);
 }
 
 // ---- the locked helper ----
