@@ -207,11 +207,14 @@ int ThreadCount() {
 
 #ifdef TESSALY_LOCKIN_SANITIZED
 // What the sanitizers read later: the leak checker its own process's /proc entries and its
-// suppressions, the symbolizer the program's and libraries' files. The symbolizer, where it is a program of
-// its own, is started now, as it cannot be afterwards.
+// suppressions, the symbolizer the program's and libraries' files. The symbolizer, where it
+// is a program of its own, is started now, as it cannot be afterwards.
 std::vector<std::string> SanitizerReadable() {
+#if defined(__clang__)
+    // Clang's run time symbolizes in a program of its own (GCC's reads the files itself).
     char text[256];
     __sanitizer_symbolize_pc(__builtin_return_address(0), "%p %F %L", text, sizeof text);
+#endif
     std::vector<std::string> files{"/proc"};
     // The leak checker reads its suppressions when it checks, at the end.
     for (const char* options : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
