@@ -3,6 +3,7 @@
 // socket as descriptor 3; ends when the program closes it or goes away. Before the first
 // picture it locks itself in (platform/LockIn.h): it reads only the files the program
 // hands it open, and can start, open, reach or signal nothing else.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -58,9 +59,22 @@ void LimitMemory() {
     ::setrlimit(RLIMIT_AS, &as);
 }
 
+// Nothing of the program's but the socket: no descriptor it let slip through without
+// close-on-exec (a file open for writing would stay writable under the lock-in), and no
+// terminal or log to read from or write into but standard error.
+void KeepOnlyTheSocket() {
+    ::close_range(kSocket + 1, ~0u, 0);
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0) return;
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::close(null);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    KeepOnlyTheSocket();
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication app(argc, argv);
     platform::InstallFontSubstitutes();

@@ -670,11 +670,15 @@ int ServePictures(int fd) {
                     return shared.Create(static_cast<size_t>(bytesPerLine) * static_cast<size_t>(height));
                 },
                 atLeast, &reduced);
+            // The user's file is let go before the answer: the program may reuse or remove it.
+            request.file.Reset(-1);
             sent = image.isNull() ? SendFailure(fd, UnreadablePictureText(path, "画像がありません"))
                                   : SendPixels(fd, image, reduced, shared, path);
         } catch (const std::bad_alloc&) {
+            request.file.Reset(-1);
             sent = SendFailure(fd, UnreadablePictureText(path, "画像が大きすぎます"));
         } catch (const std::exception& e) {
+            request.file.Reset(-1);
             sent = SendFailure(fd, e.what());
         }
         if (!sent) return 1;

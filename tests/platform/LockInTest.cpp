@@ -22,9 +22,11 @@
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -428,6 +430,37 @@ TEST_F(LockedHelperTest, EveryKindDecodedLockedInComesOutAsItDoesHere) {
             EXPECT_GT(Ink(locked.Image()), 1000) << "no text drawn";
         }
     }
+}
+
+// What the helper's descriptors lead to.
+std::vector<std::string> OpenFiles(pid_t pid) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+        files.push_back(std::filesystem::read_symlink(e.path(), ec).string());
+    return files;
+}
+
+// A descriptor the program let slip through without close-on-exec (here a file open for
+// writing) does not reach the helper, where the lock-in could not take it away again.
+TEST_F(LockedHelperTest, NoDescriptorOfTheProgramButTheSocketReachesTheHelper) {
+    const int slipped = ::open(P("log.txt").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(slipped, 0);
+    QImage red(8, 8, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(QString::fromStdString(P("red.bmp")), "BMP"));
+    platform::StopPictureHelpers();
+    pid_t helper = -1;
+    platform::PictureHelperTuning().onRequestSent = [&helper](pid_t pid) { helper = pid; };
+    EXPECT_FALSE(platform::LoadPictureContained(P("red.bmp")).IsNull());
+    ASSERT_GT(helper, 0);
+    const std::vector<std::string> theirs = OpenFiles(helper), ours = OpenFiles(::getpid());
+    ::close(slipped);
+    // The twin: the same look finds it here.
+    EXPECT_NE(std::find(ours.begin(), ours.end(), P("log.txt")), ours.end());
+    EXPECT_EQ(std::find(theirs.begin(), theirs.end(), P("log.txt")), theirs.end());
+    // Nor the picture, once it is decoded.
+    EXPECT_EQ(std::find(theirs.begin(), theirs.end(), P("red.bmp")), theirs.end());
 }
 
 // The helper decodes what the program opened for it: a file it could not open itself (it is
