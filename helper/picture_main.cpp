@@ -1,17 +1,22 @@
 // The picture helper: decodes the pictures the program shows, one at a time, under limits
 // of memory and processor time, and hands back their pixels. Started by the program with a
-// socket as descriptor 3; ends when the program closes it or goes away.
+// socket as descriptor 3; ends when the program closes it or goes away. Before the first
+// picture it locks itself in (platform/LockIn.h): it reads only the files the program
+// hands it open, and can start, open, reach or signal nothing else.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <QGuiApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
 
 #include "platform/Fonts.h"
+#include "platform/LockIn.h"
 #include "platform/PictureHelper.h"
 
 namespace {
@@ -54,9 +59,30 @@ void LimitMemory() {
     ::setrlimit(RLIMIT_AS, &as);
 }
 
+// Nothing of the program's but the socket: no descriptor it let slip through without
+// close-on-exec (a file open for writing would stay writable under the lock-in), and no
+// terminal or log to read from or write into but standard error.
+void KeepOnlyTheSocket() {
+    ::close_range(kSocket + 1, ~0u, 0);
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0) return;
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::close(null);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    KeepOnlyTheSocket();
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication app(argc, argv);
+    platform::InstallFontSubstitutes();
+    platform::PrepareDecodersForLockIn();
+    LimitMemory();
+    // With one thread still, so that every thread is locked in.
+    const platform::LockInReport lock = platform::LockIn(platform::LockInRules{platform::PictureReadableFolders()});
+    if (!lock.missing.empty()) std::fprintf(stderr, "tessaly-picture: %s\n", lock.missing.c_str());
     // The program gone, the helper goes too, even in the middle of a picture.
     std::thread([] {
         pollfd p{kSocket, 0, 0};
@@ -64,9 +90,5 @@ int main(int argc, char** argv) {
             if (::poll(&p, 1, -1) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) ::_exit(0);
         }
     }).detach();
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QGuiApplication app(argc, argv);
-    platform::InstallFontSubstitutes();
-    LimitMemory();
     return platform::ServePictures(kSocket);
 }

@@ -25,6 +25,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 extern char** environ;
 
@@ -386,22 +387,6 @@ Outcome Await(Helper& h, const std::string& path, const std::function<bool()>& w
     return out;
 }
 
-bool SendRequest(Helper& h, const std::string& path, QSize atLeast) {
-    Message m;
-    m.kind = kLoad;
-    m.width = std::max(0, atLeast.width());
-    m.height = std::max(0, atLeast.height());
-    m.textLength = static_cast<std::uint32_t>(path.size());
-    std::string packet(reinterpret_cast<const char*>(&m), sizeof m);
-    packet += path;
-    ssize_t n;
-    while ((n = ::send(h.socket, packet.data(), packet.size(), MSG_NOSIGNAL)) < 0 && errno == EINTR) {
-    }
-    return n == static_cast<ssize_t>(packet.size());
-}
-
-// ---- the helper's side ----
-
 bool SendAll(int fd, const Message& m, const std::string& text, int passFd) {
     std::string packet(reinterpret_cast<const char*>(&m), sizeof m);
     packet += text;
@@ -424,6 +409,20 @@ bool SendAll(int fd, const Message& m, const std::string& text, int passFd) {
     }
     return n == static_cast<ssize_t>(packet.size());
 }
+
+// The file goes as an open descriptor beside its name: the helper reads what the program
+// opened and never opens a path of the user's itself. The name only gives the kind and
+// names the file in error texts.
+bool SendRequest(Helper& h, const std::string& path, QSize atLeast, int file) {
+    Message m;
+    m.kind = kLoad;
+    m.width = std::max(0, atLeast.width());
+    m.height = std::max(0, atLeast.height());
+    m.textLength = static_cast<std::uint32_t>(path.size());
+    return SendAll(h.socket, m, path, file);
+}
+
+// ---- the helper's side ----
 
 bool SendFailure(int fd, std::string text) {
     if (text.size() > kMaxText) text.resize(kMaxText);
@@ -496,6 +495,72 @@ bool SendPixels(int fd, const QImage& image, bool reduced, SharedPixels& shared,
     return SendAll(fd, m, std::string(), sealed);
 }
 
+class OwnedFd {
+public:
+    OwnedFd() = default;
+    OwnedFd(OwnedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    OwnedFd& operator=(const OwnedFd&) = delete;
+    ~OwnedFd() { Reset(-1); }
+    void Reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+    int Get() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+struct Request {
+    enum { Ended, Broken, Got } state = Broken;
+    std::string path;
+    QSize atLeast;
+    OwnedFd file;
+};
+
+// One request: the header, the file's name, and exactly one descriptor, the file. Anything
+// else means the other side no longer follows the protocol.
+Request ReceiveRequest(int fd) {
+    Request r;
+    std::vector<char> buffer(sizeof(Message) + kMaxText);
+    iovec iov{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)];
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    ssize_t n;
+    while ((n = ::recvmsg(fd, &msg, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
+    }
+    std::vector<int> fds;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); n >= 0 && c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+        const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int passed;
+            std::memcpy(&passed, CMSG_DATA(c) + i * sizeof(int), sizeof passed);
+            fds.push_back(passed);
+        }
+    }
+    if (fds.size() == 1) r.file.Reset(fds.front());
+    if (n == 0 && fds.empty()) {
+        r.state = Request::Ended;
+        return r;
+    }
+    Message m;
+    if (n < static_cast<ssize_t>(sizeof m) || (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) || fds.size() != 1) {
+        for (size_t i = 1; i < fds.size(); ++i) ::close(fds[i]);
+        return r;
+    }
+    std::memcpy(&m, buffer.data(), sizeof m);
+    if (m.magic != kMagic || m.kind != kLoad || m.textLength != static_cast<size_t>(n) - sizeof m) return r;
+    r.path.assign(buffer.data() + sizeof m, m.textLength);
+    r.atLeast = QSize(m.width, m.height);
+    r.state = Request::Got;
+    return r;
+}
+
 // Each picture gets a few seconds of processor time on top of what the helper has used;
 // an endless loop ends even if nobody is left to kill the helper.
 void LimitCpuForOnePicture() {
@@ -514,10 +579,16 @@ namespace {
 
 Outcome LoadContained(const std::string& path, QSize atLeast, const std::function<bool()>& wanted) {
     if (path.size() > kMaxText) throw EInvalidGraphic(UnreadablePictureText(path, "名前が長すぎます"));
+    // Opened here, with the user's rights, and read there: an unreadable file gets the same
+    // box as ever without a helper being asked.
+    CheckPictureKind(path);
+    OwnedFd file;
+    file.Reset(OpenPictureFile(path));
+    const int opened = file.Get();
     const bool fromPool = !Idle().empty();
     std::unique_ptr<Helper> h = TakeHelper();
     // An idle helper may have died since its last picture: one more try with a new one.
-    for (int attempt = 0; h && !SendRequest(*h, path, atLeast) && attempt < 1; ++attempt) h = Spawn();
+    for (int attempt = 0; h && !SendRequest(*h, path, atLeast, opened) && attempt < 1; ++attempt) h = Spawn();
     if (!h || h->socket < 0) throw EInvalidGraphic(UnreadablePictureText(path, "画像を読み込むプログラムを起動できません"));
     Outcome out;
     {
@@ -530,7 +601,7 @@ Outcome LoadContained(const std::string& path, QSize atLeast, const std::functio
     if (fromPool && !out.helperHealthy && out.closedAtOnce) {
         const std::string first = out.error;
         h = Spawn();
-        if (h && SendRequest(*h, path, atLeast)) {
+        if (h && SendRequest(*h, path, atLeast, opened)) {
             ScopedBusy busy(h.get());
             if (Settings().onRequestSent) Settings().onRequestSent(h->pid);
             out = Await(*h, path, wanted);
@@ -581,34 +652,33 @@ int ServePictures(int fd) {
     hello.kind = kHello;
     hello.pid = ::getpid();
     if (!SendAll(fd, hello, std::string(), -1)) return 1;
-    std::vector<char> buffer(sizeof(Message) + kMaxText);
     for (;;) {
-        ssize_t n;
-        while ((n = ::recv(fd, buffer.data(), buffer.size(), 0)) < 0 && errno == EINTR) {
-        }
-        if (n == 0) return 0;
-        if (n < static_cast<ssize_t>(sizeof(Message))) return 1;
-        Message m;
-        std::memcpy(&m, buffer.data(), sizeof m);
-        if (m.magic != kMagic || m.kind != kLoad || m.textLength != static_cast<size_t>(n) - sizeof m) return 1;
-        const std::string path(buffer.data() + sizeof m, m.textLength);
-        const QSize atLeast(m.width, m.height);
+        Request request = ReceiveRequest(fd);
+        if (request.state == Request::Ended) return 0;
+        if (request.state == Request::Broken) return 1;
+        const std::string& path = request.path;
+        const QSize atLeast = request.atLeast;
+        const int file = request.file.Get();
         LimitCpuForOnePicture();
         bool sent;
         SharedPixels shared;
         try {
             bool reduced = false;
             const QImage image = DecodePicturePixels(
-                path,
+                file, path,
                 [&shared](int, int height, QImage::Format, qsizetype bytesPerLine) {
                     return shared.Create(static_cast<size_t>(bytesPerLine) * static_cast<size_t>(height));
                 },
                 atLeast, &reduced);
+            // The user's file is let go before the answer: the program may reuse or remove it.
+            request.file.Reset(-1);
             sent = image.isNull() ? SendFailure(fd, UnreadablePictureText(path, "画像がありません"))
                                   : SendPixels(fd, image, reduced, shared, path);
         } catch (const std::bad_alloc&) {
+            request.file.Reset(-1);
             sent = SendFailure(fd, UnreadablePictureText(path, "画像が大きすぎます"));
         } catch (const std::exception& e) {
+            request.file.Reset(-1);
             sent = SendFailure(fd, e.what());
         }
         if (!sent) return 1;

@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
 #include <jerror.h>
@@ -44,33 +46,60 @@ std::string UpperExtension(const std::string& path) {
 constexpr unsigned long long kMaxPictureBytes = 256ull * 1024 * 1024;
 static_assert(kMaxPictureBytes < kPictureBudgetBytes);
 
-// Opens a plain file for reading. A FIFO would block the GUI until some writer came, and a
-// device such as /dev/zero would be read until memory ran out.
-FILE* OpenPictureFile(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) Fail(path, SystemErrorText(errno));
-    if (!S_ISREG(st.st_mode)) Fail(path, "通常のファイルではありません");
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) Fail(path, SystemErrorText(errno));
-    return f;
+// Picture kinds by the extension of the name.
+enum class Kind { Jpeg, Bmp, Ico, Wmf, Emf };
+
+Kind KindOf(const std::string& path) {
+    const std::string ext = UpperExtension(path);
+    if (ext == ".JPG") return Kind::Jpeg;
+    if (ext == ".BMP") return Kind::Bmp;
+    if (ext == ".ICO") return Kind::Ico;
+    if (ext == ".WMF") return Kind::Wmf;
+    if (ext == ".EMF") return Kind::Emf;
+    Fail(path, "画像の種類が分かりません");
 }
 
-// Read by the file's own bytes: a name that is not valid UTF-8 (an old Shift-JIS disc) would
-// not survive a round trip through QString.
-QByteArray ReadAll(const std::string& path) {
-    FILE* f = OpenPictureFile(path);
+// Only a plain file is read: a FIFO would wait for a writer, a device such as /dev/zero
+// would be read until memory ran out.
+void CheckPlainFile(int fd, const std::string& path) {
     struct stat st {};
-    if (::fstat(fileno(f), &st) == 0 && static_cast<unsigned long long>(st.st_size) > kMaxPictureBytes) {
-        std::fclose(f);
-        Fail(path, "画像が大きすぎます");
-    }
+    if (::fstat(fd, &st) != 0) Fail(path, SystemErrorText(errno));
+    if (!S_ISREG(st.st_mode)) Fail(path, "通常のファイルではありません");
+}
+
+class FileCloser {
+public:
+    explicit FileCloser(int fd) : fd_(fd) {}
+    FileCloser(const FileCloser&) = delete;
+    FileCloser& operator=(const FileCloser&) = delete;
+    ~FileCloser() { ::close(fd_); }
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Reads the whole file from its start, whatever the descriptor's offset (a helper that
+// died over the same descriptor may have moved it). Read by the descriptor: a name that is
+// not valid UTF-8 (an old Shift-JIS disc) never has to survive a round trip through QString.
+QByteArray ReadAll(int fd, const std::string& path) {
+    CheckPlainFile(fd, path);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && static_cast<unsigned long long>(st.st_size) > kMaxPictureBytes) Fail(path, "画像が大きすぎます");
     QByteArray bytes;
     char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, static_cast<qsizetype>(n));
-    const int err = std::ferror(f) ? errno : 0;
-    std::fclose(f);
-    if (err) Fail(path, SystemErrorText(err));
+    off_t at = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) Fail(path, SystemErrorText(errno));
+        if (n == 0) break;
+        // A file that grows while it is read stops at the budget too.
+        if (static_cast<unsigned long long>(bytes.size()) + static_cast<unsigned long long>(n) > kMaxPictureBytes)
+            Fail(path, "画像が大きすぎます");
+        bytes.append(buffer, static_cast<qsizetype>(n));
+        at += n;
+    }
     return bytes;
 }
 
@@ -253,8 +282,8 @@ bool DecodeJpegFile(FILE* file, const PixelStore* store, int atLeastWidth, int a
 
 // ---- metafiles ----
 
-Picture LoadMetafile(const std::string& path, bool enhanced) {
-    QByteArray bytes = ReadAll(path);
+Picture LoadMetafile(int fd, const std::string& path, bool enhanced) {
+    QByteArray bytes = ReadAll(fd, path);
     try {
         return Picture::FromMetafile(Metafile::Read(bytes, enhanced ? MetafileKind::Emf : MetafileKind::Wmf));
     } catch (const EInvalidGraphic& e) {
@@ -262,8 +291,8 @@ Picture LoadMetafile(const std::string& path, bool enhanced) {
     }
 }
 
-Picture LoadWithQt(const std::string& path, const char* format) {
-    QByteArray bytes = ReadAll(path);
+Picture LoadWithQt(int fd, const std::string& path, const char* format) {
+    QByteArray bytes = ReadAll(fd, path);
     QBuffer buffer(&bytes);
     QImageReader reader(&buffer, format);
     // Set here rather than trusted to the process-wide default, which any code may change.
@@ -314,8 +343,41 @@ QImage Picture::Scaled(QSize size) const {
     return out;
 }
 
-QImage DecodeJpeg(const std::string& path, const PixelStore& store, QSize atLeast, bool* reduced) {
-    FILE* f = OpenPictureFile(path);
+void CheckPictureKind(const std::string& path) { KindOf(path); }
+
+int OpenPictureFile(const std::string& path) {
+    // Looked at before it is opened: opening a device or a FIFO may have effects of its own.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) Fail(path, SystemErrorText(errno));
+    if (!S_ISREG(st.st_mode)) Fail(path, "通常のファイルではありません");
+    // Not blocking, in case the file was swapped for a FIFO in between; checked again below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) Fail(path, SystemErrorText(errno));
+    try {
+        CheckPlainFile(fd, path);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    return fd;
+}
+
+QImage DecodeJpeg(int fd, const std::string& path, const PixelStore& store, QSize atLeast, bool* reduced) {
+    CheckPlainFile(fd, path);
+    // A stream of its own over a copy of the descriptor, read from the file's start.
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) Fail(path, SystemErrorText(errno));
+    FILE* f = ::fdopen(own, "rb");
+    if (!f) {
+        const int err = errno;
+        ::close(own);
+        Fail(path, SystemErrorText(err));
+    }
+    if (std::fseek(f, 0, SEEK_SET) != 0) {
+        const int err = errno;
+        std::fclose(f);
+        Fail(path, SystemErrorText(err));
+    }
     QImage* image = nullptr;
     char message[JMSG_LENGTH_MAX] = {};
     bool smaller = false;
@@ -328,14 +390,26 @@ QImage DecodeJpeg(const std::string& path, const PixelStore& store, QSize atLeas
     return out;
 }
 
-Picture LoadPicture(const std::string& path) {
-    const std::string ext = UpperExtension(path);
-    if (ext == ".JPG") return Picture::FromImage(DecodeJpeg(path));
-    if (ext == ".BMP") return LoadWithQt(path, "bmp");
-    if (ext == ".ICO") return LoadWithQt(path, "ico");
-    if (ext == ".WMF") return LoadMetafile(path, false);
-    if (ext == ".EMF") return LoadMetafile(path, true);
+QImage DecodeJpeg(const std::string& path, const PixelStore& store, QSize atLeast, bool* reduced) {
+    const FileCloser fd(OpenPictureFile(path));
+    return DecodeJpeg(fd.Get(), path, store, atLeast, reduced);
+}
+
+Picture LoadPicture(int fd, const std::string& path) {
+    switch (KindOf(path)) {
+        case Kind::Jpeg: return Picture::FromImage(DecodeJpeg(fd, path));
+        case Kind::Bmp: return LoadWithQt(fd, path, "bmp");
+        case Kind::Ico: return LoadWithQt(fd, path, "ico");
+        case Kind::Wmf: return LoadMetafile(fd, path, false);
+        case Kind::Emf: return LoadMetafile(fd, path, true);
+    }
     Fail(path, "画像の種類が分かりません");
+}
+
+Picture LoadPicture(const std::string& path) {
+    KindOf(path);
+    const FileCloser fd(OpenPictureFile(path));
+    return LoadPicture(fd.Get(), path);
 }
 
 QImage PictureToPixels(const Picture& picture) {
@@ -360,16 +434,22 @@ QImage PictureToPixels(const Picture& picture) {
     return picture.Scaled(size);
 }
 
-QImage DecodePicturePixels(const std::string& path, const PixelStore& store, QSize atLeast, bool* reduced) {
+QImage DecodePicturePixels(int fd, const std::string& path, const PixelStore& store, QSize atLeast, bool* reduced) {
     if (reduced) *reduced = false;
     // JPEG pixels go straight where they are wanted; no copy is made.
-    if (UpperExtension(path) == ".JPG") return DecodeJpeg(path, store, atLeast, reduced);
-    const Picture picture = LoadPicture(path);
+    if (KindOf(path) == Kind::Jpeg) return DecodeJpeg(fd, path, store, atLeast, reduced);
+    const Picture picture = LoadPicture(fd, path);
     // A bitmap of few colours grows fourfold in the 32-bit layout.
     const QSize size = picture.Size();
     if (!picture.IsVector() && static_cast<unsigned long long>(size.width()) * static_cast<unsigned long long>(size.height()) * 4 > kMaxPictureBytes)
         Fail(path, "画像が大きすぎます");
     return PictureToPixels(picture);
+}
+
+QImage DecodePicturePixels(const std::string& path, const PixelStore& store, QSize atLeast, bool* reduced) {
+    KindOf(path);
+    const FileCloser fd(OpenPictureFile(path));
+    return DecodePicturePixels(fd.Get(), path, store, atLeast, reduced);
 }
 
 }  // namespace platform

@@ -55,6 +55,16 @@ private:
 // Loads a picture by its extension (".BMP", ".ICO", ".JPG", ".WMF", ".EMF", any case).
 // Failures raise EInvalidGraphic with a text for the user.
 Picture LoadPicture(const std::string& path);
+// The same from a file opened by OpenPictureFile, read from its start; `path` gives the kind
+// and names the file in errors.
+Picture LoadPicture(int fd, const std::string& path);
+
+// Raises EInvalidGraphic unless the name's extension is a picture kind LoadPicture reads.
+void CheckPictureKind(const std::string& path);
+// Opens a plain file for reading, close-on-exec, as the loaders read it; anything else (a
+// FIFO, a device, a missing file) raises EInvalidGraphic with the unreadable-picture text.
+// The caller closes the descriptor.
+int OpenPictureFile(const std::string& path);
 
 // Where decoded pixels may go: memory for `height` rows of `bytesPerLine` bytes that
 // outlives the returned image, or null when there is none.
@@ -68,6 +78,7 @@ using PixelStore = std::function<uchar*(int width, int height, QImage::Format fo
 // at the largest reduction (1/2, 1/4 or 1/8) that still covers it, which costs a fraction
 // of the whole picture; `reduced` then tells whether it was.
 QImage DecodeJpeg(const std::string& path, const PixelStore& store = nullptr, QSize atLeast = QSize(), bool* reduced = nullptr);
+QImage DecodeJpeg(int fd, const std::string& path, const PixelStore& store = nullptr, QSize atLeast = QSize(), bool* reduced = nullptr);
 
 // A picture as plain pixels, as the picture helper hands it over: bitmaps keep their pixels
 // (in a 24- or 32-bit layout), a metafile is drawn at its own proportions, enlarged to at
@@ -79,6 +90,9 @@ QImage PictureToPixels(const Picture& picture);
 // JPEG pixels go into the store's memory when one is given, reduced as DecodeJpeg reduces
 // them for `atLeast`; the other kinds come whole.
 QImage DecodePicturePixels(const std::string& path, const PixelStore& store = nullptr, QSize atLeast = QSize(),
+                           bool* reduced = nullptr);
+// The same from a file opened by OpenPictureFile (the picture helper gets the descriptor).
+QImage DecodePicturePixels(int fd, const std::string& path, const PixelStore& store = nullptr, QSize atLeast = QSize(),
                            bool* reduced = nullptr);
 
 }  // namespace platform

@@ -92,6 +92,19 @@ MS Mincho|IPAMincho
 MS PGothic|IPAPGothic
 NAMES
 
+# The picture helper needs Qt Gui and Core, libjpeg and libseccomp (its lock-in) with the C
+# and C++ run time, and nothing else of the program's (no Widgets, GStreamer, X11 or network).
+# (The sanitizers' run-time in checked builds.)
+helper_libs_beyond() {
+  readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
+    grep -vxE 'libQt6Gui\.so\.6|libQt6Core\.so\.6|libjpeg\.so\.62|libseccomp\.so\.2|libstdc\+\+\.so\.6|libm\.so\.6|libgcc_s\.so\.1|libc\.so\.6|libasan\.so\.[0-9]+|libubsan\.so\.[0-9]+' || true
+}
+extra=$(helper_libs_beyond "$root/usr/libexec/tessaly/tessaly-picture")
+[ -z "$extra" ] || bad "the picture helper needs more libraries than it should: $(echo $extra)"
+readelf -d "$root/usr/libexec/tessaly/tessaly-picture" | grep -q 'NEEDED.*libjpeg' || bad "the picture helper does not name libjpeg: the check reads nothing"
+# The twin: the program itself needs Widgets and more, and the same check says so.
+[ -n "$(helper_libs_beyond "$root/usr/bin/tessaly")" ] || bad "the library check finds nothing beyond in the program either: it proves nothing"
+
 # The installed program answers --version without a display.
 ver=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/tessaly" --version) || bad "--version failed"
 [ "$ver" = "Tessaly ${TESSALY_VERSION:-1.40}" ] || bad "--version says '$ver'"
