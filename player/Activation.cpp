@@ -42,9 +42,9 @@ std::optional<platform::Thumbnail> LoadWhileAnswering(TForm1* form, const std::s
     }
 }
 
-void ShowInViewer(const platform::Picture& picture) {
+void ShowInViewer(const platform::Picture& picture, const std::string& reducedFrom = {}) {
     if (!Form6) return;
-    Form6->Image1->SetPicture(picture);
+    Form6->ShowPicture(picture, reducedFrom);
     Form6->Image1->repaint();
     Form6->repaint();
 }
@@ -106,21 +106,23 @@ void TForm1::CheckListBox1Click() {
             // A closed viewer loads the picture itself when the thumbnail is double-clicked;
             // meanwhile it holds no other picture's pixels.
             if (!Form6 || !Form6->isVisible()) {
-                if (Form6) Form6->Image1->SetPicture(platform::Picture());
+                if (Form6) Form6->ShowPicture(platform::Picture());
                 return;
             }
-            Image1->repaint();  // seen while the open viewer waits for the whole picture
+            Image1->repaint();  // seen while the open viewer waits for its picture
             // Closing the viewer meanwhile ends the load: nobody waits for the pixels.
             QPointer<TForm1> alive(this);
             QPointer<TForm6> viewer(Form6);
             const unsigned before = activationCount;
-            const std::optional<platform::Thumbnail> whole =
-                LoadWhileAnswering(this, path, QSize(), [&viewer] { return viewer && viewer->isVisible(); });
-            if (whole) {
-                ShowInViewer(whole->picture);
+            // The viewer's picture at the size of its box on the screen, which is all it shows
+            // and all it prints.
+            const std::optional<platform::Thumbnail> shown =
+                LoadWhileAnswering(this, path, viewer->PicturePixels(), [&viewer] { return viewer && viewer->isVisible(); });
+            if (shown) {
+                ShowInViewer(shown->picture, shown->whole ? std::string() : path);
             } else if (alive && viewer && !viewer->isVisible() && activationCount == before + 1) {
                 // Closed while this picture was on its way: it keeps no other picture's pixels.
-                viewer->Image1->SetPicture(platform::Picture());
+                viewer->ShowPicture(platform::Picture());
             }
             return;
         }
