@@ -94,36 +94,31 @@ void TForm1::CheckListBox1Click() {
         }
         case player::LaunchKind::Jpeg: {
             // The thumbnail is small: a photo decoded at a reduction shows in a fraction of
-            // the time its whole pixels take.
-            const std::optional<platform::Thumbnail> thumbnail = LoadWhileAnswering(this, path, Image1->size());
+            // the time its whole pixels take. With the viewer open, one decode at the size of
+            // the viewer's box (which covers the thumbnail too) serves both: the decoder's
+            // cost is mostly in reading the file, whatever the reduction.
+            QPointer<TForm1> alive(this);
+            QPointer<TForm6> viewer(Form6 && Form6->isVisible() ? Form6 : nullptr);
+            const unsigned before = activationCount;
+            std::optional<platform::Thumbnail> thumbnail;
+            if (viewer) {
+                // Closing the viewer meanwhile ends this load; the thumbnail's own follows.
+                thumbnail = LoadWhileAnswering(this, path, viewer->PicturePixels().expandedTo(Image1->size()),
+                                               [&viewer] { return viewer && viewer->isVisible(); });
+                if (!thumbnail && !(alive && activationCount == before + 1)) return;
+            }
+            const bool forViewer = thumbnail.has_value();
+            if (!thumbnail) thumbnail = LoadWhileAnswering(this, path, Image1->size());
             if (!thumbnail) return;
             Image1->setPixmap(QPixmap::fromImage(thumbnail->picture.Scaled(Image1->size())));
             Image1->show();
-            if (thumbnail->whole) {
-                ShowInViewer(thumbnail->picture);
+            if (thumbnail->whole || forViewer) {
+                ShowInViewer(thumbnail->picture, thumbnail->whole ? std::string() : path);
                 return;
             }
             // A closed viewer loads the picture itself when the thumbnail is double-clicked;
             // meanwhile it holds no other picture's pixels.
-            if (!Form6 || !Form6->isVisible()) {
-                if (Form6) Form6->ShowPicture(platform::Picture());
-                return;
-            }
-            Image1->repaint();  // seen while the open viewer waits for its picture
-            // Closing the viewer meanwhile ends the load: nobody waits for the pixels.
-            QPointer<TForm1> alive(this);
-            QPointer<TForm6> viewer(Form6);
-            const unsigned before = activationCount;
-            // The viewer's picture at the size of its box on the screen, which is all it shows
-            // and all it prints.
-            const std::optional<platform::Thumbnail> shown =
-                LoadWhileAnswering(this, path, viewer->PicturePixels(), [&viewer] { return viewer && viewer->isVisible(); });
-            if (shown) {
-                ShowInViewer(shown->picture, shown->whole ? std::string() : path);
-            } else if (alive && viewer && !viewer->isVisible() && activationCount == before + 1) {
-                // Closed while this picture was on its way: it keeps no other picture's pixels.
-                viewer->ShowPicture(platform::Picture());
-            }
+            if (Form6) Form6->ShowPicture(platform::Picture());
             return;
         }
         case player::LaunchKind::Picture: {
