@@ -136,11 +136,7 @@ int RunTessaly(int argc, char** argv) {
     }
     if (qEnvironmentVariableIsSet("TESSALY_REPORT_SHOWN")) {
         // Start-up measurement: say when the main window has been painted, then leave.
-        AfterFirstPaint(Form1, -1, [] {
-            std::printf("shown\n");
-            std::fflush(stdout);
-            QCoreApplication::exit(0);
-        });
+        AfterFirstPaint(Form1, -1, ReportShownAndQuit);
     }
     return app.exec();
 }

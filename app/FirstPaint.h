@@ -11,3 +11,8 @@ class QWidget;
 // (a click, a key, a drop) that comes earlier runs it at once, before the input's handler.
 // Nothing runs when `window` is destroyed first.
 void AfterFirstPaint(QWidget* window, int fallbackMs, std::function<void()> then);
+
+// The start-up measurement's report once the window is painted: "shown", then one line
+// "library <path>" for each shared library mapped into the process at that moment, then the
+// end of the event loop.
+void ReportShownAndQuit();

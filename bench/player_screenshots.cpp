@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QImage>
 #include <QPainter>
+#include <QPen>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -21,6 +22,7 @@
 #include "app/TForm1.h"
 #include "platform/Fonts.h"
 #include "platform/GstMedia.h"
+#include "platform/MediaModule.h"
 #include "platform/Guard.h"
 #include "platform/VideoWindow.h"
 #include "platform/QtPrinting.h"
@@ -185,6 +187,31 @@ int main(int argc, char** argv) {
     Wait(300);
     save(Form6, "viewer-jpeg.png");
     {
+        // A camera-sized photo with fine lines and text: the viewer shows it from a decode
+        // at its box's size.
+        QImage large(4000, 3000, QImage::Format_RGB32);
+        QPainter p(&large);
+        QLinearGradient g(0, 0, 4000, 3000);
+        g.setColorAt(0, QColor(40, 100, 180));
+        g.setColorAt(1, QColor(240, 200, 120));
+        p.fillRect(large.rect(), g);
+        p.setPen(QPen(QColor(30, 30, 30), 3));
+        for (int x = 0; x < 4000; x += 100) p.drawLine(x, 0, x, 3000);
+        for (int y = 0; y < 3000; y += 100) p.drawLine(0, y, 4000, y);
+        p.setBrush(QColor(200, 40, 40));
+        p.drawEllipse(QPoint(1300, 1300), 700, 500);
+        p.setFont(QFont(QStringLiteral("IPAPGothic"), 200));
+        p.setPen(Qt::white);
+        p.drawText(QRect(0, 2000, 4000, 600), Qt::AlignCenter, QStringLiteral("画像確認ウインドウ"));
+        p.end();
+        const std::string path = dir + "/large.jpg";
+        large.save(QString::fromStdString(path), "JPG", 90);
+        Activate(form, path);
+        form->Image1DblClick();
+        Wait(300);
+        save(Form6, "viewer-large-jpeg.png");
+    }
+    {
         // The print button's path after a confirmed dialog: the window's image to a PDF.
         const QString where = platform::Current().printing->PrintImage(Form6->grab().toImage(), Form6->logicalDpiX(), Form6->logicalDpiY());
         std::printf("%s\n", where.toUtf8().constData());
@@ -229,7 +256,10 @@ int main(int argc, char** argv) {
     if (QScreen* s = QGuiApplication::primaryScreen()) s->grabWindow(0).save(screen);
     std::printf("%s\n", screen.toUtf8().constData());
     // The video window alone, as the window system shows it.
-    if (auto* gst = dynamic_cast<platform::GstMediaDevice*>(platform::Current().media.get()); gst && gst->Window()) {
+    // The program's device lives in the media module, behind the slot's loader.
+    platform::MediaDevice* device = platform::Current().media.get();
+    if (auto* loader = dynamic_cast<platform::ModuleMediaDevice*>(device)) device = loader->Device();
+    if (auto* gst = dynamic_cast<platform::GstMediaDevice*>(device); gst && gst->Window()) {
         const QString window = out + QStringLiteral("/video-window.png");
         if (QScreen* s = QGuiApplication::primaryScreen())
             s->grabWindow(gst->Window()->winId()).save(window);

@@ -1,7 +1,8 @@
 // Time from process start to the main window painted, measured beside an empty Qt window of
 // the same size (startup_empty_window), the two alternating round by round in one run so that
 // the load of a shared machine falls on both alike. Each start runs in a fresh empty folder.
-// Offscreen unless a display is set. Usage: startup [rounds]   (default 10)
+// Offscreen unless a display is set. Then the shared libraries each has mapped at its first
+// paint, and those only one of them maps. Usage: startup [rounds]   (default 10)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,7 @@ double Median(std::vector<double> v) {
 struct Start {
     double toShown = 0;  // seconds from the start to "shown"
     double cpu = 0;      // processor seconds of the whole run, to its end
+    std::set<std::string> libraries;  // shared libraries mapped at the first paint
 };
 
 // Starts `argv` in `folder` and waits for it to print "shown" and end; nothing when it ended
@@ -55,21 +59,32 @@ std::optional<Start> TimeToShown(const std::vector<std::string>& argv, const std
         close(fds[0]);
         return std::nullopt;
     }
-    char buf[64];
+    char buf[4096];
     std::string got;
-    while (got.find("shown") == std::string::npos) {
+    auto end = start;
+    bool shown = false;
+    // The time ends at "shown"; the list of libraries that follows is read to the end.
+    for (;;) {
         const ssize_t r = read(fds[0], buf, sizeof buf);
         if (r <= 0) break;
         got.append(buf, static_cast<size_t>(r));
+        if (!shown && got.find("shown") != std::string::npos) {
+            shown = true;
+            end = std::chrono::steady_clock::now();
+        }
     }
-    const auto end = std::chrono::steady_clock::now();
     close(fds[0]);
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    if (got.find("shown") == std::string::npos) return std::nullopt;
+    if (!shown) return std::nullopt;
     const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return Start{std::chrono::duration<double>(end - start).count(), seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+    Start result{std::chrono::duration<double>(end - start).count(), seconds(usage.ru_utime) + seconds(usage.ru_stime), {}};
+    std::istringstream lines(got);
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.rfind("library ", 0) == 0) result.libraries.insert(line.substr(8));
+    return result;
 }
 
 }  // namespace
@@ -91,6 +106,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::vector<double> programTimes, emptyTimes, ratios, programCpu, emptyCpu;
+    std::set<std::string> programLibraries, emptyLibraries;
     int failed = 0;
     for (int round = 0; round < rounds && !failed; ++round) {
         // A fresh folder per start: no stored lists, no running copy of the program there.
@@ -120,6 +136,8 @@ int main(int argc, char** argv) {
             ratios.push_back(p->toShown / e->toShown);
             programCpu.push_back(p->cpu);
             emptyCpu.push_back(e->cpu);
+            programLibraries = p->libraries;
+            emptyLibraries = e->libraries;
         }
     }
     std::error_code ignored;
@@ -135,5 +153,11 @@ int main(int argc, char** argv) {
     std::printf("median ratio program / empty window: %.2f\n", Median(ratios));
     std::printf("processor time of a whole run, start to end: program %.1f ms, empty window %.1f ms, ratio %.2f\n",
                 Median(programCpu) * 1e3, Median(emptyCpu) * 1e3, Median(programCpu) / Median(emptyCpu));
+    std::printf("shared libraries mapped at the first paint: program %zu, empty window %zu\n", programLibraries.size(),
+                emptyLibraries.size());
+    for (const std::string& library : programLibraries)
+        if (!emptyLibraries.count(library)) std::printf("  program only: %s\n", library.c_str());
+    for (const std::string& library : emptyLibraries)
+        if (!programLibraries.count(library)) std::printf("  empty window only: %s\n", library.c_str());
     return 0;
 }

@@ -27,14 +27,9 @@
 #include <string>
 #include <utility>
 
-extern char** environ;
+#include "platform/Libexec.h"
 
-#ifndef TESSALY_LIBEXEC_DIR
-#define TESSALY_LIBEXEC_DIR "/usr/local/libexec/tessaly"
-#endif
-#ifndef TESSALY_LIBEXEC_FROM_BIN
-#define TESSALY_LIBEXEC_FROM_BIN "../libexec/tessaly"
-#endif
+extern char** environ;
 
 namespace platform {
 
@@ -88,17 +83,7 @@ PictureHelperSettings& Settings() {
 
 std::string HelperProgram() {
     if (!Settings().program.empty()) return Settings().program;
-    if (QCoreApplication::instance()) {
-        const std::string beside = QCoreApplication::applicationDirPath().toStdString() + "/" + kHelperName;
-        if (IsExecutable(beside)) return beside;
-        // A package may be installed under another prefix than the build was configured
-        // for: the helper's folder is then found from the program's own.
-        const std::string relative = QCoreApplication::applicationDirPath().toStdString() + "/" +
-                                     TESSALY_LIBEXEC_FROM_BIN + "/" + kHelperName;
-        if (IsExecutable(relative)) return relative;
-    }
-    const std::string installed = std::string(TESSALY_LIBEXEC_DIR) + "/" + kHelperName;
-    return IsExecutable(installed) ? installed : std::string();
+    return LibexecFile(kHelperName, true);
 }
 
 struct Helper {

@@ -207,10 +207,8 @@ bool DecodeJpegFile(FILE* file, const PixelStore* store, int atLeastWidth, int a
     cinfo.scale_denom = 1;
     // A thumbnail needs no more pixels than it shows: libjpeg leaves out the finer
     // frequencies, and the costly part of the work with them.
-    if (atLeastWidth > 0 && atLeastHeight > 0)
-        while (cinfo.scale_denom < 8 && cinfo.image_width / (cinfo.scale_denom * 2) >= static_cast<JDIMENSION>(atLeastWidth) &&
-               cinfo.image_height / (cinfo.scale_denom * 2) >= static_cast<JDIMENSION>(atLeastHeight))
-            cinfo.scale_denom *= 2;
+    cinfo.scale_denom = JpegReduction(QSize(static_cast<int>(cinfo.image_width), static_cast<int>(cinfo.image_height)),
+                                      QSize(atLeastWidth, atLeastHeight));
     *reduced = cinfo.scale_denom > 1;
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = TRUE;
@@ -360,6 +358,16 @@ int OpenPictureFile(const std::string& path) {
         throw;
     }
     return fd;
+}
+
+unsigned JpegReduction(QSize image, QSize atLeast) {
+    unsigned denominator = 1;
+    if (atLeast.width() <= 0 || atLeast.height() <= 0) return denominator;
+    // The reduced size rounded down: libjpeg rounds up, so what is chosen covers for sure.
+    while (denominator < 8 && image.width() / static_cast<int>(denominator * 2) >= atLeast.width() &&
+           image.height() / static_cast<int>(denominator * 2) >= atLeast.height())
+        denominator *= 2;
+    return denominator;
 }
 
 QImage DecodeJpeg(int fd, const std::string& path, const PixelStore& store, QSize atLeast, bool* reduced) {

@@ -77,6 +77,11 @@ using PixelStore = std::function<uchar*(int width, int height, QImage::Format fo
 // With `atLeast`, for a thumbnail: a file at least twice as large on both sides is decoded
 // at the largest reduction (1/2, 1/4 or 1/8) that still covers it, which costs a fraction
 // of the whole picture; `reduced` then tells whether it was.
+// The reduction (1, 2, 4 or 8: the picture's sides divided by it) at which a JPEG of `image`
+// pixels is decoded for a box of `atLeast` pixels: the largest that still covers the box on
+// both sides. 1 without a box.
+unsigned JpegReduction(QSize image, QSize atLeast);
+
 QImage DecodeJpeg(const std::string& path, const PixelStore& store = nullptr, QSize atLeast = QSize(), bool* reduced = nullptr);
 QImage DecodeJpeg(int fd, const std::string& path, const PixelStore& store = nullptr, QSize atLeast = QSize(), bool* reduced = nullptr);
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/GstMedia.h"
+#include "platform/MediaModule.h"
 #include "platform/ProgramStart.h"
 #include "platform/QtPrinting.h"
 
@@ -28,8 +28,9 @@ void InstallSystemServices(const std::string& programPath) {
     s.drives = std::make_unique<LinuxDrives>();
     s.keys = MakeDeferredSystemKeyState();
     s.registry = std::make_unique<FileRegistry>(FileRegistry::ForCurrentUser(programPath));
-    s.media = std::make_unique<GstMediaDevice>();
-    s.waveOut = std::make_unique<GstWaveOut>();
+    // The media framework is loaded by the first media open, not here.
+    s.media = std::make_unique<ModuleMediaDevice>();
+    s.waveOut = std::make_unique<ModuleWaveOut>();
     s.programs = std::make_unique<LinuxProgramStarter>();
     s.printing = std::make_unique<QtPrinting>();
 }

@@ -42,9 +42,9 @@ std::optional<platform::Thumbnail> LoadWhileAnswering(TForm1* form, const std::s
     }
 }
 
-void ShowInViewer(const platform::Picture& picture) {
+void ShowInViewer(const platform::Picture& picture, const std::string& reducedFrom = {}) {
     if (!Form6) return;
-    Form6->Image1->SetPicture(picture);
+    Form6->ShowPicture(picture, reducedFrom);
     Form6->Image1->repaint();
     Form6->repaint();
 }
@@ -94,34 +94,31 @@ void TForm1::CheckListBox1Click() {
         }
         case player::LaunchKind::Jpeg: {
             // The thumbnail is small: a photo decoded at a reduction shows in a fraction of
-            // the time its whole pixels take.
-            const std::optional<platform::Thumbnail> thumbnail = LoadWhileAnswering(this, path, Image1->size());
+            // the time its whole pixels take. With the viewer open, one decode at the size of
+            // the viewer's box (which covers the thumbnail too) serves both: the decoder's
+            // cost is mostly in reading the file, whatever the reduction.
+            QPointer<TForm1> alive(this);
+            QPointer<TForm6> viewer(Form6 && Form6->isVisible() ? Form6 : nullptr);
+            const unsigned before = activationCount;
+            std::optional<platform::Thumbnail> thumbnail;
+            if (viewer) {
+                // Closing the viewer meanwhile ends this load; the thumbnail's own follows.
+                thumbnail = LoadWhileAnswering(this, path, viewer->PicturePixels().expandedTo(Image1->size()),
+                                               [&viewer] { return viewer && viewer->isVisible(); });
+                if (!thumbnail && !(alive && activationCount == before + 1)) return;
+            }
+            const bool forViewer = thumbnail.has_value();
+            if (!thumbnail) thumbnail = LoadWhileAnswering(this, path, Image1->size());
             if (!thumbnail) return;
             Image1->setPixmap(QPixmap::fromImage(thumbnail->picture.Scaled(Image1->size())));
             Image1->show();
-            if (thumbnail->whole) {
-                ShowInViewer(thumbnail->picture);
+            if (thumbnail->whole || forViewer) {
+                ShowInViewer(thumbnail->picture, thumbnail->whole ? std::string() : path);
                 return;
             }
             // A closed viewer loads the picture itself when the thumbnail is double-clicked;
             // meanwhile it holds no other picture's pixels.
-            if (!Form6 || !Form6->isVisible()) {
-                if (Form6) Form6->Image1->SetPicture(platform::Picture());
-                return;
-            }
-            Image1->repaint();  // seen while the open viewer waits for the whole picture
-            // Closing the viewer meanwhile ends the load: nobody waits for the pixels.
-            QPointer<TForm1> alive(this);
-            QPointer<TForm6> viewer(Form6);
-            const unsigned before = activationCount;
-            const std::optional<platform::Thumbnail> whole =
-                LoadWhileAnswering(this, path, QSize(), [&viewer] { return viewer && viewer->isVisible(); });
-            if (whole) {
-                ShowInViewer(whole->picture);
-            } else if (alive && viewer && !viewer->isVisible() && activationCount == before + 1) {
-                // Closed while this picture was on its way: it keeps no other picture's pixels.
-                viewer->Image1->SetPicture(platform::Picture());
-            }
+            if (Form6) Form6->ShowPicture(platform::Picture());
             return;
         }
         case player::LaunchKind::Picture: {

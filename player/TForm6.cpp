@@ -1,11 +1,15 @@
 #include "player/TForm6.h"
 
 #include <QPainter>
+#include <QPointer>
+#include <cmath>
+#include <cstdio>
 
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "platform/Fonts.h"
 #include "platform/Guard.h"
+#include "platform/PictureHelper.h"
 #include "platform/Services.h"
 
 namespace {
@@ -45,6 +49,9 @@ TForm6::TForm6(QWidget* parent) : QWidget(parent, Qt::Window) {
     PrintBtn->setAccessibleName(QStringLiteral("フォームイメージの印刷"));
     PrintBtn->raise();
     connect(PrintBtn, &QToolButton::clicked, this, [this] { platform::Guarded([this] { PrintBtnClick(); }); });
+    settle_.setSingleShot(true);
+    settle_.setInterval(kSettleMs);
+    connect(&settle_, &QTimer::timeout, this, [this] { platform::Guarded([this] { ResizeSettled(); }); });
     FormCreate();
 }
 
@@ -63,6 +70,52 @@ void TForm6::resizeEvent(QResizeEvent*) {
 void TForm6::FormResize() {
     const QSize outer = OuterSize();
     Image1->setGeometry(0, 0, outer.width() - 10, outer.height() - 30);
+    // Each step of a drag restarts the wait: one decode when the user lets go, not one per step.
+    if (NeedsMorePixels()) settle_.start();
+}
+
+QSize TForm6::DevicePixels(QSize box, qreal ratio) {
+    return QSize(static_cast<int>(std::ceil(box.width() * ratio)), static_cast<int>(std::ceil(box.height() * ratio)));
+}
+
+QSize TForm6::PicturePixels() const { return DevicePixels(Image1->size(), devicePixelRatioF()); }
+
+bool TForm6::NeedsMorePixels() const {
+    if (reducedFrom_.empty()) return false;
+    const QSize has = Image1->Picture().Size();
+    const QSize needs = PicturePixels();
+    return has.width() < needs.width() || has.height() < needs.height();
+}
+
+void TForm6::ShowPicture(const platform::Picture& picture, const std::string& reducedFrom) {
+    ++shown_;
+    settle_.stop();
+    reducedFrom_ = reducedFrom;
+    Image1->SetPicture(picture);
+}
+
+void TForm6::ResizeSettled() {
+    settle_.stop();
+    if (!isVisible() || !NeedsMorePixels()) return;
+    const std::string path = reducedFrom_;
+    const unsigned mine = shown_;
+    QPointer<TForm6> alive(this);
+    // Given up when the viewer closes or shows another picture meanwhile.
+    const auto wanted = [&] { return alive && mine == shown_ && alive->isVisible(); };
+    try {
+        const platform::Thumbnail again = platform::LoadThumbnailContained(path, PicturePixels(), wanted);
+        if (!wanted()) return;
+        ShowPicture(again.picture, again.whole ? std::string() : path);
+        Image1->update();
+        // Resized again while this decode was on its way.
+        if (NeedsMorePixels()) settle_.start();
+    } catch (const EInvalidGraphic& e) {
+        // The file changed or went since it was shown: the picture stays as it is, sharp or
+        // not; a resize is no moment for an error box.
+        if (!wanted()) return;
+        std::fprintf(stderr, "tessaly: %s\n", e.what());
+        reducedFrom_.clear();
+    }
 }
 
 void TForm6::PrintBtnClick() {

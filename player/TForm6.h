@@ -1,7 +1,9 @@
 #pragma once
 // The picture viewer window.
+#include <QTimer>
 #include <QToolButton>
 #include <QWidget>
+#include <string>
 
 #include "platform/Desktop.h"
 
@@ -22,6 +24,29 @@ public:
     void FormResize();
     void PrintBtnClick();
 
+    // The picture box's size in device pixels: what a picture needs to show sharp in it.
+    QSize PicturePixels() const;
+    // A box of `box` logical pixels on a screen of `ratio` device pixels to one, in device pixels.
+    static QSize DevicePixels(QSize box, qreal ratio);
+    // Shows `picture`. `reducedFrom` names the JPEG when the picture is a reduced decode of
+    // it: a box enlarged past its pixels then gets it decoded again at the new size.
+    void ShowPicture(const platform::Picture& picture, const std::string& reducedFrom = {});
+    // Whether a decode for a larger box waits for the resizing to settle.
+    bool ResizePending() const { return settle_.isActive(); }
+    // The resizing has settled: the picture again at the box's size, when it needs more
+    // pixels than it has. Waits in the event loop; the window goes on answering.
+    void ResizeSettled();
+    // How long the size must stay still before the picture is decoded again.
+    static constexpr int kSettleMs = 250;
+
 protected:
     void resizeEvent(QResizeEvent*) override;
+
+private:
+    bool NeedsMorePixels() const;
+
+    std::string reducedFrom_;
+    // Counts the pictures shown, so that a decode for an old size does not cover a newer picture.
+    unsigned shown_ = 0;
+    QTimer settle_;
 };

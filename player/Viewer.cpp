@@ -17,15 +17,18 @@ void TForm1::Image1DblClick() {
     // click on another item meanwhile ends the load: the thumbnail no longer shows this picture.
     const unsigned mine = player::ActivationCount();
     const auto wanted = [&] { return alive && mine == player::ActivationCount(); };
-    platform::Picture picture;
+    if (!Form6) return;
+    // No more pixels than the viewer's box shows (a large photo comes reduced); a larger box
+    // later gets it decoded again.
+    platform::Thumbnail picture;
     try {
-        picture = platform::LoadPictureContained(path, wanted);
+        picture = platform::LoadThumbnailContained(path, Form6->PicturePixels(), wanted);
     } catch (const EInvalidGraphic&) {
         if (!wanted()) return;
         throw;
     }
     if (!wanted() || !Form6) return;
-    Form6->Image1->SetPicture(picture);
+    Form6->ShowPicture(picture.picture, picture.whole ? std::string() : path);
     platform::Desktop& desktop = *platform::Current().desktop;
     const QRect area = desktop.AvailableArea();
     // As large as the user left it, but never past the screen.

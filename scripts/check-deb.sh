@@ -39,7 +39,7 @@ if [ -n "$known" ]; then
 fi
 
 dpkg-deb -c "$deb" >"$tmp/contents"
-for f in ./usr/bin/tessaly ./usr/libexec/tessaly/tessaly-picture ./usr/share/applications/tessaly.desktop ./usr/share/icons/hicolor/256x256/apps/tessaly.png \
+for f in ./usr/bin/tessaly ./usr/libexec/tessaly/tessaly-picture ./usr/libexec/tessaly/tessaly-media.so ./usr/share/applications/tessaly.desktop ./usr/share/icons/hicolor/256x256/apps/tessaly.png \
          ./usr/share/man/man1/tessaly.1 ./usr/share/man/ja/man1/tessaly.1 \
          ./usr/share/metainfo/jp.tessaly.tessaly.metainfo.xml ./etc/fonts/conf.d/65-tessaly-ms-fonts.conf; do
   grep -qF " $f" "$tmp/contents" || bad "the package lacks $f"

@@ -12,7 +12,8 @@ bad() { echo "FAIL: $*" >&2; fail=1; }
 DESTDIR=$root cmake --install "$build" --prefix /usr >"$tmp/install.log" || { cat "$tmp/install.log" >&2; exit 1; }
 
 share=$root/usr/share
-for f in usr/bin/tessaly usr/libexec/tessaly/tessaly-picture usr/share/applications/tessaly.desktop \
+for f in usr/bin/tessaly usr/libexec/tessaly/tessaly-picture usr/libexec/tessaly/tessaly-media.so \
+         usr/share/applications/tessaly.desktop \
          usr/share/metainfo/jp.tessaly.tessaly.metainfo.xml \
          usr/share/icons/hicolor/scalable/apps/tessaly.svg \
          usr/share/man/man1/tessaly.1 usr/share/man/ja/man1/tessaly.1 \
@@ -20,6 +21,20 @@ for f in usr/bin/tessaly usr/libexec/tessaly/tessaly-picture usr/share/applicati
   [ -s "$root/$f" ] || bad "missing $f"
 done
 [ -x "$root/usr/bin/tessaly" ] || bad "the program is not executable"
+# The media framework comes with the first media open, from the module beside the picture
+# helper: the program itself does not need it, and the module loads with all it needs.
+readelf -d "$root/usr/bin/tessaly" >"$tmp/needed"
+grep -q 'NEEDED.*libgst' "$tmp/needed" && bad "the program needs GStreamer at start"
+module=$root/usr/libexec/tessaly/tessaly-media.so
+readelf -d "$module" >"$tmp/module-needed"
+# A sanitizer build's module wants its run-time loaded first.
+preload=
+grep -q 'NEEDED.*libasan' "$tmp/module-needed" && preload=$(g++ -print-file-name=libasan.so)
+LD_PRELOAD=$preload ASAN_OPTIONS=detect_leaks=0 python3 - "$module" <<'PY' || bad "the installed media module does not load"
+import ctypes, sys
+module = ctypes.CDLL(sys.argv[1])
+module.tessaly_media_create, module.tessaly_media_set_volume
+PY
 for size in 16 22 24 32 48 64 128 256; do
   png=$share/icons/hicolor/${size}x${size}/apps/tessaly.png
   file "$png" | grep -q "PNG image data, $size x $size," || bad "icon $size: $(file "$png")"

@@ -3,7 +3,6 @@
 // under TESSALY_REPORT_SHOWN. It links Qt Widgets only. Usage: startup_empty_window width height
 #include <QApplication>
 #include <QWidget>
-#include <cstdio>
 #include <cstdlib>
 
 #include "app/FirstPaint.h"
@@ -16,10 +15,6 @@ int main(int argc, char** argv) {
     QWidget window;
     window.setFixedSize(width, height);
     window.show();
-    AfterFirstPaint(&window, -1, [] {
-        std::printf("shown\n");
-        std::fflush(stdout);
-        QCoreApplication::exit(0);
-    });
+    AfterFirstPaint(&window, -1, ReportShownAndQuit);
     return app.exec();
 }

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <algorithm>
+#include <sstream>
 #include <QTemporaryDir>
 #include <vector>
 
@@ -193,6 +195,26 @@ TEST_F(ProgramRun, UnknownArgumentsAreIgnoredAndTheMenuStartWorksInTheDataFolder
         EXPECT_TRUE(name == QStringLiteral("data") || name == QStringLiteral("config") ||
                     name == QStringLiteral(".cache"))
             << name.toStdString();
+}
+
+// What the first paint does not need is not there at the first paint: the media framework
+// comes with the first media open.
+TEST_F(ProgramRun, NoMediaFrameworkIsMappedAtTheFirstPaint) {
+    Result r = Run({}, {{QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")},
+                        {QStringLiteral("TESSALY_REPORT_SHOWN"), QStringLiteral("1")}});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(r.out.rfind("shown\n", 0), 0u) << r.out;
+    std::vector<std::string> libraries;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("library ", 0) == 0) libraries.push_back(line.substr(8));
+    // The list is the real one: the window's own libraries are in it.
+    EXPECT_TRUE(std::any_of(libraries.begin(), libraries.end(),
+                            [](const std::string& l) { return l.find("libQt6Widgets.so") != std::string::npos; }));
+    for (const std::string& library : libraries) {
+        EXPECT_EQ(library.find("libgst"), std::string::npos) << library;
+        EXPECT_EQ(library.find("tessaly-media"), std::string::npos) << library;
+    }
 }
 
 }  // namespace

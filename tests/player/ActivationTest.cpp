@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
@@ -254,7 +255,9 @@ TEST_F(ActivationTest, ClosingTheViewerOrMovingOnEndsTheWholePictureLoad) {
         int stopAtRequest;  // the request whose helper stands still
         std::function<void()> start, meanwhile;
     } rows[] = {
-        {"viewer closed during the click's whole load", true, 2, [&] { Activate(photo); }, [&] { Form6->hide(); }},
+        // With the viewer open the click's one load serves both; closed meanwhile, the
+        // thumbnail's own load follows.
+        {"viewer closed during the click's load", true, 1, [&] { Activate(photo); }, [&] { Form6->hide(); }},
         {"another item during the double-click's load", false, 1, [&] { form->Image1DblClick(); }, [&] { Activate(blue); }},
     };
     for (const auto& row : rows) {
@@ -415,6 +418,159 @@ TEST_F(ActivationTest, AClickDuringAPictureLoadWinsOverTheEarlierPicture) {
         EXPECT_EQ(form->Image1->pixmap().toImage().pixelColor(10, 10), QColor(Qt::green));
     }
     EXPECT_TRUE(boxes->TextsOf(platform::BoxKind::Error).empty());
+}
+
+// The viewer's picture: a JPEG at the largest reduction that still covers its box in device
+// pixels, so a screen of twice the pixels gets twice the pixels.
+TEST(ViewerPictureSize, ReductionByBoxAndDeviceRatio) {
+    const QSize photo(4000, 3000);
+    const struct {
+        QSize box;
+        qreal ratio;
+        unsigned reduction;
+    } rows[] = {
+        {{689, 457}, 1.0, 4},     // the viewer as created: 1000 x 750
+        {{689, 457}, 2.0, 2},     // 1378 x 914 device pixels: 2000 x 1500
+        {{689, 457}, 1.25, 4},    // 862 x 572 still within a quarter
+        {{689, 457}, 1.5, 2},     // 1034 x 686: a quarter is 1000 wide, too narrow
+        {{1000, 750}, 1.0, 4},    // exactly covered
+        {{1001, 750}, 1.0, 2},    // a pixel wider: half
+        {{1000, 751}, 1.0, 2},    // a pixel higher: half
+        {{300, 200}, 1.0, 8},     // an eighth at most
+        {{2000, 1500}, 2.0, 1},   // the whole picture and no more
+        {{2001, 1500}, 2.0, 1},   // a box larger than the picture: still the whole
+        {{0, 0}, 2.0, 1},         // no box: whole
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.box.width()) + "x" + std::to_string(row.box.height()) + " at " + std::to_string(row.ratio));
+        EXPECT_EQ(platform::JpegReduction(photo, TForm6::DevicePixels(row.box, row.ratio)), row.reduction);
+    }
+    EXPECT_EQ(TForm6::DevicePixels({689, 457}, 1.25), QSize(862, 572));
+    // A picture hardly larger than the box comes whole.
+    EXPECT_EQ(platform::JpegReduction({800, 600}, {689, 457}), 1u);
+}
+
+class ViewerResizeTest : public ActivationTest {
+protected:
+    void SetUp() override {
+        ActivationTest::SetUp();
+        form->show();
+        QImage img(2800, 2000, QImage::Format_RGB32);
+        img.fill(Qt::red);
+        photo = Path("photo.jpg");
+        ASSERT_TRUE(img.save(QString::fromStdString(photo), "JPG", 90));
+        platform::PictureHelperTuning().onRequestSent = [this](pid_t helper) {
+            ++requests;
+            if (onRequest) onRequest(helper);
+        };
+    }
+    void TearDown() override {
+        platform::PictureHelperTuning().onRequestSent = nullptr;
+        ActivationTest::TearDown();
+    }
+    // The viewer sized so that its picture box is `box`, as a drag of its frame leaves it.
+    void BoxTo(QSize box) {
+        Form6->resize(platform::ClientSizeOf({box.width() + 10, box.height() + 30}));
+        Form6->FormResize();
+        ASSERT_EQ(Form6->Image1->size(), box);
+    }
+    // Waits in the event loop (bounded) until the viewer holds a picture of `size`.
+    bool ViewerHolds(QSize size) {
+        const auto holds = [&] { return Form6->Image1->Picture().Size() == size; };
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+            if (holds()) loop.quit();
+        });
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        check.start(20);
+        if (!holds()) loop.exec();
+        return holds();
+    }
+    std::string photo;
+    int requests = 0;
+    std::function<void(pid_t)> onRequest;
+};
+
+TEST_F(ViewerResizeTest, AnEnlargedViewerGetsThePictureAgainOnceTheResizeSettles) {
+    Form6->show();
+    BoxTo({689, 457});
+    Activate(photo);
+    EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(700, 500));  // a quarter covers the box
+    const int afterOpen = requests;
+    // Smaller, or larger within what it holds: nothing is decoded again.
+    BoxTo({400, 300});
+    EXPECT_FALSE(Form6->ResizePending());
+    BoxTo({700, 500});
+    EXPECT_FALSE(Form6->ResizePending());
+    EXPECT_EQ(requests, afterOpen);
+    // A drag past it in several steps: one decode, once the size holds still.
+    for (int w : {720, 800, 900}) BoxTo({w, 600});
+    EXPECT_TRUE(Form6->ResizePending());
+    EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(700, 500));  // shown stretched meanwhile
+    ASSERT_TRUE(ViewerHolds({1400, 1000}));
+    EXPECT_EQ(requests, afterOpen + 1);
+    EXPECT_GT(Form6->Image1->Picture().Image().pixelColor(700, 500).red(), 200);
+    // Past the whole picture's size: the whole picture, and never again after it.
+    BoxTo({1500, 1100});
+    ASSERT_TRUE(ViewerHolds({2800, 2000}));
+    BoxTo({2900, 2100});
+    EXPECT_FALSE(Form6->ResizePending());
+    EXPECT_EQ(requests, afterOpen + 2);
+    // The double-click brings it at the box's size again.
+    BoxTo({689, 457});
+    form->Image1DblClick();
+    EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(700, 500));
+    EXPECT_TRUE(boxes->shown.empty());
+}
+
+TEST_F(ViewerResizeTest, AGoneFileAClosedViewerOrANewerPictureKeepWhatIsShown) {
+    Form6->show();
+    BoxTo({689, 457});
+    Activate(photo);
+    ASSERT_EQ(Form6->Image1->Picture().Size(), QSize(700, 500));
+    // Closed before the resize settled: nothing is decoded for a window nobody sees.
+    BoxTo({900, 600});
+    ASSERT_TRUE(Form6->ResizePending());
+    Form6->hide();
+    int before = requests;
+    Form6->ResizeSettled();
+    EXPECT_EQ(requests, before);
+    EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(700, 500));
+
+    // Another picture arrives while the decode for the new size is on its way: it stays.
+    Form6->show();
+    BoxTo({689, 457});
+    Activate(photo);
+    const std::string blue = MakeBmp("blue.bmp", Qt::blue, {8, 4});
+    onRequest = [&](pid_t helper) {
+        onRequest = nullptr;
+        ::kill(helper, SIGSTOP);
+        QTimer::singleShot(0, [&] { Activate(blue); });
+    };
+    BoxTo({900, 600});
+    Form6->ResizeSettled();
+    EXPECT_TRUE(ViewerHolds({8, 4}));
+    EXPECT_FALSE(Form6->ResizePending());
+    BoxTo({1000, 700});
+    EXPECT_FALSE(Form6->ResizePending());  // a bitmap comes whole: nothing to decode again
+
+    // The file went since it was shown: the picture stays, no box on a resize, said on
+    // standard error, and not tried again at every step.
+    Activate(photo);
+    BoxTo({689, 457});
+    form->Image1DblClick();
+    ASSERT_EQ(Form6->Image1->Picture().Size(), QSize(700, 500));
+    platform::DeleteFile(photo);
+    BoxTo({900, 600});
+    testing::internal::CaptureStderr();
+    Form6->ResizeSettled();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("photo.jpg"), std::string::npos) << err;
+    EXPECT_EQ(Form6->Image1->Picture().Size(), QSize(700, 500));
+    BoxTo({1000, 700});
+    EXPECT_FALSE(Form6->ResizePending());
+    EXPECT_TRUE(boxes->shown.empty());
 }
 
 }  // namespace
