@@ -25,18 +25,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchServices.h"
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "download/TForm5.h"
 #include "platform/Files.h"
 #include "platform/Fonts.h"
-#include "platform/Services.h"
 #include "tests/LoopGap.h"
 #include "tests/PeakMemory.h"
-#include "tests/fakes/FakeDesktop.h"
-#include "tests/fakes/FakeKeyState.h"
-#include "tests/fakes/FakeMedia.h"
-#include "tests/fakes/FakeMessageBoxes.h"
 
 namespace {
 
@@ -51,13 +47,7 @@ int One(int argc, char** argv, const std::string& kind, long long bytes) {
     QTemporaryDir tmp;
     const std::string work = tmp.path().toStdString();
     platform::SetCurrentDir(work);
-    platform::Services& s = platform::Current();
-    s.boxes = std::make_unique<platform::FakeMessageBoxes>();
-    s.desktop = std::make_unique<platform::FakeDesktop>();
-    s.media = std::make_unique<platform::FakeMediaDevice>();
-    s.waveOut = std::make_unique<platform::FakeWaveOut>();
-    s.keys = std::make_unique<platform::FakeKeyState>();
-    s.registry = std::make_unique<platform::FileRegistry>(work + "/config", work + "/autostart", "tessaly");
+    InstallBenchServices(work);
     ApplicationWindows windows;
     Form1->show();
     QApplication::processEvents();

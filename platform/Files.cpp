@@ -438,20 +438,23 @@ void ReadFileChunks(const std::string& path, const std::function<bool(const char
     }
     for (;;) {
         if (dataEnd >= 0 && at >= dataEnd) {
-            off_t data = ::lseek(fd, at, SEEK_DATA);
-            if (data < 0) {
-                if (errno != ENXIO) RaiseIoError(errno);
+            const off_t data = ::lseek(fd, at, SEEK_DATA);
+            if (data < 0 && errno == ENXIO) {
                 // Nothing but a hole up to the end.
                 struct stat st;
                 if (::fstat(fd, &st) != 0) RaiseIoError(errno);
                 if (st.st_size > at) onHole(static_cast<std::uint64_t>(st.st_size - at));
                 return;
             }
-            if (data > at) onHole(static_cast<std::uint64_t>(data - at));
-            at = data;
-            dataEnd = ::lseek(fd, at, SEEK_HOLE);
-            if (dataEnd < 0) RaiseIoError(errno);
-            if (dataEnd <= at) return;  // the file shrank meanwhile
+            const off_t hole = data < 0 ? -1 : ::lseek(fd, data, SEEK_HOLE);
+            if (hole < 0) {
+                dataEnd = -1;  // the file system stopped telling: the rest is read as data
+            } else {
+                if (data > at) onHole(static_cast<std::uint64_t>(data - at));
+                at = data;
+                dataEnd = hole;
+                if (dataEnd <= at) return;  // the file shrank meanwhile
+            }
         }
         std::size_t want = buf.size();
         if (dataEnd >= 0) want = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(want), dataEnd - at));

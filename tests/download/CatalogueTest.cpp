@@ -163,9 +163,11 @@ TEST(SongNames, OrdinaryNamesPassIncludingShiftJisTrailBytes) {
 TEST(SongNames, StatusShowsTheNameEscapedAndShort) {
     EXPECT_EQ(download::ShownSongName(".profile"), ".profile");
     EXPECT_EQ(download::ShownSongName(Sjis("曲.wav")), "曲.wav");
-    // A name that carries a second command or a direction mark shows what it holds.
+    // A name that carries a second command or a control character shows what it holds.
     EXPECT_EQ(download::ShownSongName("x.wav\nDELE y"), "x.wav\\x0ADELE y");
-    EXPECT_EQ(download::ShownSongName("a\xE2\x80\xAE.wav"), "a\\u202E.wav");
+    EXPECT_EQ(download::ShownSongName("a\x1b.wav"), "a\\x1B.wav");
+    // Bytes that are no Shift-JIS show as the replacement character, not as raw bytes.
+    EXPECT_EQ(download::ShownSongName("ab\x81"), "ab\uFFFD");
     const std::string shown = download::ShownSongName(std::string(5000, 'n'));
     EXPECT_EQ(shown, std::string(80, 'n') + "\u2026");
 }

@@ -42,14 +42,19 @@ TEST_F(FilesTest, LineRulesOfTheTextReader) {
 
 TEST_F(FilesTest, LinesAcrossReadBlocks) {
     // A CR at the end of one 64 KiB block and its LF at the start of the next make one break.
-    std::string first(64 * 1024 - 1, 'x');
-    std::string bytes = first + "\r\n" + "tail\r\n";
+    const std::string full(4000, 'x');
+    std::string bytes;
+    for (int i = 0; i < 16; ++i) bytes += full + "\r\n";
+    const std::string last(64 * 1024 - 1 - bytes.size(), 'w');
+    bytes += last + "\r\n" + "tail\r\n";
     auto lines = Lines(bytes);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], first);
-    EXPECT_EQ(lines[1], "tail");
+    ASSERT_EQ(lines.size(), 18u);
+    EXPECT_EQ(lines[15], full);
+    EXPECT_EQ(lines[16], last);
+    EXPECT_EQ(lines[17], "tail");
+    // A line longer than any path, across many blocks, is read past as one line.
     std::string longLine(200000, 'y');
-    EXPECT_EQ(Lines(longLine + "\r\nz"), (V{longLine, "z"}));
+    EXPECT_EQ(Lines(longLine + "\r\nz"), V{"z"});
 }
 
 TEST_F(FilesTest, ErrorCodesAndTexts) {
@@ -164,8 +169,8 @@ TEST_F(FilesTest, PipesAndDevicesInAFilesPlaceFailInsteadOfHolding) {
 
 namespace {
 
-// Lines of a file written sparse: `parts` alternate between data and holes of that many NUL
-// bytes, beginning with data.
+// Lines of a file written sparse: each piece of `data` is followed by the hole of the same
+// index in `holes` (that many NUL bytes), if there is one.
 std::vector<std::string> SparseLines(const std::string& path, const std::vector<std::string>& data,
                                      const std::vector<off_t>& holes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -174,7 +179,9 @@ std::vector<std::string> SparseLines(const std::string& path, const std::vector<
         EXPECT_EQ(::write(fd, data[i].data(), data[i].size()), static_cast<ssize_t>(data[i].size()));
         if (i < holes.size()) ::lseek(fd, holes[i], SEEK_CUR);
     }
-    if (holes.size() >= data.size()) EXPECT_EQ(::ftruncate(fd, ::lseek(fd, 0, SEEK_CUR)), 0);
+    if (holes.size() >= data.size()) {
+        EXPECT_EQ(::ftruncate(fd, ::lseek(fd, 0, SEEK_CUR)), 0);
+    }
     ::close(fd);
     std::vector<std::string> out;
     platform::ReadTextLines(path, [&](const std::string& l) { out.push_back(l); });
