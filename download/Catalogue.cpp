@@ -136,11 +136,18 @@ bool CatalogueReader::Feed(const char* data, std::size_t size) {
             out_.clear();
             PassCrs();
         }
-        out_ += c;
         if (c == 26) {  // the data ends here
+            out_ += c;
             Pass(out_.data(), out_.size());
             return false;
         }
+        // A run of other bytes goes on as it stands, in one piece: a line may be megabytes.
+        std::size_t end = i + 1;
+        while (end < size && data[end] != '\r' && data[end] != '\n' && data[end] != 26) ++end;
+        Pass(out_.data(), out_.size());
+        out_.clear();
+        Pass(data + i, end - i);
+        i = end - 1;
     }
     Pass(out_.data(), out_.size());
     return true;
