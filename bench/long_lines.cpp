@@ -8,6 +8,7 @@
 // Usage: long_lines [rounds] [timeout-seconds] [case:bytes ...]
 //   cases: message, song, list, nul   (default: message:4000000 song:4000000
 //          list:50000000 nul:2147483648)
+// With TESSALY_SHOT_DIR set, the download list window of each catalogue case is saved there.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -16,6 +17,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPixmap>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -66,6 +68,9 @@ int One(int argc, char** argv, const std::string& kind, long long bytes) {
         // The list window's first show costs the same for any catalogue: measured apart.
         const double first = show("message\r\nsong.wav\r\nshort\r\n");
         const double gap = show(header);
+        // A look at what the user gets, when asked for: TESSALY_SHOT_DIR=folder.
+        if (const char* shots = std::getenv("TESSALY_SHOT_DIR"))
+            Form5->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/long_lines_%1.png").arg(QString::fromStdString(kind)));
         std::printf("%-7s %11lld bytes: longest event-loop gap %8.3f s (goal 0.2 s; the window's first show %.3f s); "
                     "memo %lld chars, list line %lld chars\n",
                     kind.c_str(), bytes, gap, first, static_cast<long long>(Form5->Memo1->toPlainText().size()),
