@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchServices.h"
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "download/Site.h"
@@ -199,13 +200,7 @@ int main(int argc, char** argv) {
     QTemporaryDir tmp(QString::fromStdString(std::string(argv[2]) + "/../bench-work-XXXXXX"));
     std::string work = tmp.path().toStdString();
     platform::SetCurrentDir(work);
-    platform::Services& s = platform::Current();
-    s.boxes = std::make_unique<platform::FakeMessageBoxes>();
-    s.desktop = std::make_unique<platform::FakeDesktop>();
-    s.media = std::make_unique<platform::FakeMediaDevice>();
-    s.waveOut = std::make_unique<platform::FakeWaveOut>();
-    s.keys = std::make_unique<platform::FakeKeyState>();
-    s.registry = std::make_unique<platform::FileRegistry>(work + "/config", work + "/autostart", "tessaly");
+    InstallBenchServices(work);
     ApplicationWindows windows;
 
     std::vector<double> ratios;

@@ -1,12 +1,14 @@
 #include "download/Catalogue.h"
 
 #include <iconv.h>
+#include <limits.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "platform/Files.h"
+#include "platform/NameDisplay.h"
 #include "search/ResultStore.h"
 
 namespace download {
@@ -55,15 +57,25 @@ std::string DecodeSjis(const std::string& bytes, bool* ok) {
 
 bool EncodeSjis(const std::string& utf8, std::string& out) { return Convert("CP932", "UTF-8", utf8, out, "?"); }
 
+std::string CutForShowing(const std::string& utf8, std::size_t chars) {
+    // Characters are counted by their first bytes, so no character is split.
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;
+        if (seen++ == chars) return utf8.substr(0, i) + "\u2026";
+    }
+    return utf8;
+}
+
 Catalogue ParseCatalogue(const std::vector<std::string>& lines, int capacity) {
     Catalogue c;
     size_t k = 0;
     auto next = [&]() -> std::string { return k < lines.size() ? lines[k++] : std::string(); };
-    c.message = DecodeSjis(next());
+    c.message = CutForShowing(DecodeSjis(next()));
     do {
         Song s;
         s.file = next();
-        s.display = DecodeSjis(next());
+        s.display = CutForShowing(DecodeSjis(next()));
         if (static_cast<int>(c.songs.size()) < capacity)
             c.songs.push_back(std::move(s));
         else
@@ -75,7 +87,7 @@ Catalogue ParseCatalogue(const std::vector<std::string>& lines, int capacity) {
 CatalogueReader::CatalogueReader(int capacity)
     : capacity_(capacity),
       keep_(1 + 2 * static_cast<std::size_t>(std::max(capacity, 0))),
-      splitter_([this](const std::string& line) { Line(line); }) {}
+      splitter_([this](const std::string& line) { Line(line); }, kCatalogueLineKeep, platform::LongLine::Cut) {}
 
 void CatalogueReader::Line(const std::string& line) {
     if (lines_.size() < keep_)
@@ -124,11 +136,18 @@ bool CatalogueReader::Feed(const char* data, std::size_t size) {
             out_.clear();
             PassCrs();
         }
-        out_ += c;
         if (c == 26) {  // the data ends here
+            out_ += c;
             Pass(out_.data(), out_.size());
             return false;
         }
+        // A run of other bytes goes on as it stands, in one piece: a line may be megabytes.
+        std::size_t end = i + 1;
+        while (end < size && data[end] != '\r' && data[end] != '\n' && data[end] != 26) ++end;
+        Pass(out_.data(), out_.size());
+        out_.clear();
+        Pass(data + i, end - i);
+        i = end - 1;
     }
     Pass(out_.data(), out_.size());
     return true;
@@ -178,11 +197,22 @@ std::optional<std::string> SongNameProblem(const std::string& serverName) {
         ((local[0] >= 'A' && local[0] <= 'Z') || (local[0] >= 'a' && local[0] <= 'z')))
         return std::string("ファイル名がドライブから始まっています");
     if (local == "." || local == "..") return std::string("ファイル名が親フォルダを指しています");
-    // The program's own files in the working folder are never overwritten by a song.
-    std::string upper = store::UpperAscii(local);
-    if (upper == "TEMP" || upper == "HEADER.TXT" || upper == "CHGCMD.TXT" || upper.rfind("SEARCHVIEW", 0) == 0)
+    // The program's own files in the working folder are never overwritten by a song. Letter
+    // case does not count: the stored lists and the log are looked up without it, and the
+    // working folder may lie on a file system that ignores it.
+    const std::string upper = store::UpperAscii(local);
+    if (upper == "TEMP" || upper == "HEADER.TXT" || upper == "CHGCMD.TXT" || upper == "SEARCHVIEW" ||
+        upper.rfind("SEARCHVIEW.", 0) == 0)
         return std::string("ファイル名がこのソフトのファイルと重なります");
+    // Hidden files are the user's settings (the working folder may be the home folder) and
+    // the program's lock and the lists' temporary files; no song is one.
+    if (local[0] == '.') return std::string("ファイル名が「.」で始まっています");
+    if (local.size() > NAME_MAX) return std::string("ファイル名が長すぎます");
     return std::nullopt;
+}
+
+std::string ShownSongName(const std::string& serverName) {
+    return CutForShowing(platform::DisplayPath(DecodeSjis(serverName)), 80);
 }
 
 std::string LocalName(const std::string& serverName) { return DecodeSjis(serverName); }

@@ -2,6 +2,7 @@
 // The music site's catalogue "header.txt" and the song file names it lists. The file is
 // Shift-JIS: display lines are decoded for the screen; a song's file name goes to the server
 // as the catalogue's bytes and is stored locally under its decoded (UTF-8) form.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,18 @@ struct Song {
     std::string display;  // display line, decoded
 };
 
+// A catalogue line is shown cut to this many characters, the cut marked with "…": a longer
+// line is no message or song a user reads, and the memo and the list would spend minutes
+// laying out a line of megabytes.
+inline constexpr std::size_t kShownLineChars = 1000;
+
+// The longest catalogue line kept, in bytes: more than kShownLineChars characters of
+// Shift-JIS, so that a cut line still shows as cut; the rest of a line is read past.
+inline constexpr std::size_t kCatalogueLineKeep = 4096;
+
+// `utf8` cut to `chars` characters with "…" after them when it is longer.
+std::string CutForShowing(const std::string& utf8, std::size_t chars = kShownLineChars);
+
 struct Catalogue {
     std::string message;  // curator's message, decoded
     std::vector<Song> songs;
@@ -30,6 +43,7 @@ struct Catalogue {
 };
 
 // The lines of the file as read (line 1 the message, then name and display line in pairs).
+// The message and the display lines are cut for showing (CutForShowing).
 // A name without its display line, or a file that ends right after the message, gives a
 // song with empty fields: at least one pair is always taken. At most `capacity` songs are
 // kept; the rest are counted in `dropped`.
@@ -73,8 +87,14 @@ Catalogue ParseCatalogueText(std::string_view text, int capacity);
 Catalogue ReadCatalogue(const std::string& path, int capacity);
 
 // Why a catalogue file name must not be used, or nothing when it is safe: it must name one
-// plain file in the working folder and be one command argument for the server.
+// plain file in the working folder and be one command argument for the server, and never
+// one of the program's own files there or a hidden file (the user's dot files when the
+// program works in the home folder, the lock, the lists' temporary files).
 std::optional<std::string> SongNameProblem(const std::string& serverName);
+
+// A song's file name as a status text may show it, whatever the catalogue holds: decoded,
+// control characters escaped, cut to a readable length.
+std::string ShownSongName(const std::string& serverName);
 
 // The local file name of a song: the decoded server name.
 std::string LocalName(const std::string& serverName);

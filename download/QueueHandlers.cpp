@@ -32,7 +32,8 @@ void TForm1::Button4Click() {
     // A catalogue name is untrusted: one that would leave the working folder or carry a
     // second command fails like a refused song, before anything is sent.
     if (auto why = download::SongNameProblem(DownloadName)) {
-        StatusBar1->SetSimpleText(Utf8("入手できません: ") + QString::fromStdString(*why));
+        StatusBar1->SetSimpleText(Utf8("入手できません: ") + QString::fromStdString(download::ShownSongName(DownloadName)) +
+                                  Utf8(": ") + QString::fromStdString(*why));
         Download.Fail();
         return;
     }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -344,6 +345,21 @@ void TextFileWriter::Close() {
     if (::close(fd) != 0) RaiseIoError(errno);
 }
 
+void TextLineSplitter::Append(const char* from, const char* to) {
+    if (long_) return;
+    const std::size_t room = limit_ - line_.size();
+    const std::size_t size = static_cast<std::size_t>(to - from);
+    line_.append(from, std::min(size, room));
+    long_ = size > room;
+}
+
+void TextLineSplitter::Hand() {
+    open_ = false;
+    const bool skip = long_ && longLine_ == LongLine::Skip;
+    long_ = false;
+    if (!skip) onLine_(line_);
+}
+
 bool TextLineSplitter::Feed(const char* data, std::size_t size) {
     const char* p = data;
     const char* end = data + size;
@@ -364,29 +380,48 @@ bool TextLineSplitter::Feed(const char* data, std::size_t size) {
             open_ = true;
             line_.clear();
         }
-        const char* stop = p;
-        while (stop < end && *stop != '\r' && *stop != 26) ++stop;
-        line_.append(p, stop);
+        // The line's end, looked for with the library's fast search: a line may be gigabytes.
+        const auto n = static_cast<std::size_t>(end - p);
+        const char* cr = static_cast<const char*>(std::memchr(p, '\r', n));
+        const char* eof = static_cast<const char*>(std::memchr(p, 26, cr ? static_cast<std::size_t>(cr - p) : n));
+        const char* stop = eof ? eof : cr ? cr : end;
+        Append(p, stop);
         p = stop;
         if (p == end) break;
         if (*p == 26) ended_ = true;
         else afterCr_ = true;
         ++p;
-        open_ = false;
-        onLine_(line_);
+        Hand();
     }
     return !ended_;
 }
 
-void TextLineSplitter::Finish(bool dropUnended) {
-    if (ended_ || !open_) return;
-    open_ = false;
-    // The first line counts even when empty; a line cut off is never handed on as a path.
-    if (dropUnended && !line_.empty()) return;
-    onLine_(line_);
+void TextLineSplitter::FeedNuls(std::uint64_t count) {
+    if (count == 0 || ended_) return;
+    afterCr_ = false;
+    if (!open_) {
+        open_ = true;
+        line_.clear();
+    }
+    if (long_) return;
+    const std::size_t room = limit_ - line_.size();
+    line_.append(static_cast<std::size_t>(std::min<std::uint64_t>(count, room)), '\0');
+    long_ = count > room;
 }
 
-void ReadFileChunks(const std::string& path, const std::function<bool(const char*, std::size_t)>& onChunk) {
+void TextLineSplitter::Finish(bool dropUnended) {
+    if (ended_ || !open_) return;
+    // The first line counts even when empty; a line cut off is never handed on as a path.
+    if (dropUnended && (!line_.empty() || long_)) {
+        open_ = false;
+        long_ = false;
+        return;
+    }
+    Hand();
+}
+
+void ReadFileChunks(const std::string& path, const std::function<bool(const char*, std::size_t)>& onChunk,
+                    const std::function<void(std::uint64_t)>& onHole) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) RaiseIoError(errno);
     struct Closer {
@@ -395,13 +430,43 @@ void ReadFileChunks(const std::string& path, const std::function<bool(const char
     } closer{fd};
     if (int err = RefuseAllButPlainFile(fd)) RaiseIoError(err);
     std::vector<char> buf(64 * 1024);
+    // Where the data of a sparse file is: holes are handed on by length. Without holes, or on
+    // a file system that cannot tell, everything is data.
+    off_t at = 0;
+    off_t dataEnd = -1;  // the end of the data being read; -1 when the file cannot tell
+    if (onHole) {
+        off_t data = ::lseek(fd, 0, SEEK_DATA);
+        if (data >= 0 || errno == ENXIO) dataEnd = 0;
+    }
     for (;;) {
-        ssize_t n = ::read(fd, buf.data(), buf.size());
+        if (dataEnd >= 0 && at >= dataEnd) {
+            const off_t data = ::lseek(fd, at, SEEK_DATA);
+            if (data < 0 && errno == ENXIO) {
+                // Nothing but a hole up to the end.
+                struct stat st;
+                if (::fstat(fd, &st) != 0) RaiseIoError(errno);
+                if (st.st_size > at) onHole(static_cast<std::uint64_t>(st.st_size - at));
+                return;
+            }
+            const off_t hole = data < 0 ? -1 : ::lseek(fd, data, SEEK_HOLE);
+            if (hole < 0) {
+                dataEnd = -1;  // the file system stopped telling: the rest is read as data
+            } else {
+                if (data > at) onHole(static_cast<std::uint64_t>(data - at));
+                at = data;
+                dataEnd = hole;
+                if (dataEnd <= at) return;  // the file shrank meanwhile
+            }
+        }
+        std::size_t want = buf.size();
+        if (dataEnd >= 0) want = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(want), dataEnd - at));
+        ssize_t n = ::pread(fd, buf.data(), want, at);
         if (n < 0) {
             if (errno == EINTR) continue;
             RaiseIoError(errno);
         }
         if (n == 0 || !onChunk(buf.data(), static_cast<std::size_t>(n))) return;
+        at += n;
     }
 }
 
@@ -409,10 +474,13 @@ void ReadTextLines(const std::string& path, const std::function<void(const std::
                    bool dropUnended) {
     TextLineSplitter lines(onLine);
     bool ended = false;
-    ReadFileChunks(path, [&](const char* data, std::size_t size) {
-        ended = !lines.Feed(data, size);
-        return !ended;
-    });
+    ReadFileChunks(
+        path,
+        [&](const char* data, std::size_t size) {
+            ended = !lines.Feed(data, size);
+            return !ended;
+        },
+        [&](std::uint64_t nuls) { lines.FeedNuls(nuls); });
     if (!ended) lines.Finish(dropUnended);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // Current directory and text files, with failures raised as EInOutError by Windows-style code.
+#include <limits.h>
 #include <signal.h>
 
 #include <cstdint>
@@ -131,19 +132,40 @@ void RemoveStaleReplaceTemps(const std::string& path);
 // Writes a whole file as a Replace writer does.
 void ReplaceFileContents(const std::string& path, std::string_view bytes);
 
+// The longest line a text file of the program may hand on: no path the system allows is
+// longer, so a longer line in a stored list or the download log names no file.
+inline constexpr std::size_t kLongestLine = PATH_MAX;
+
+// What the splitter does with a line longer than its limit. Either way the line costs no
+// more memory than the limit, however long it runs.
+enum class LongLine {
+    Skip,  // read past: not handed on, the next line follows
+    Cut,   // its first `limit` bytes handed on
+};
+
 // Splits text into lines as ReadTextLines describes, fed in pieces of any size.
 class TextLineSplitter {
 public:
-    explicit TextLineSplitter(std::function<void(const std::string&)> onLine) : onLine_(std::move(onLine)) {}
+    explicit TextLineSplitter(std::function<void(const std::string&)> onLine, std::size_t limit = kLongestLine,
+                              LongLine longLine = LongLine::Skip)
+        : onLine_(std::move(onLine)), limit_(limit), longLine_(longLine) {}
     // False once a character of code 26 has ended the data; later bytes are not looked at.
     bool Feed(const char* data, std::size_t size);
+    // `count` NUL bytes, as a hole in a sparse file reads, without touching them one by one.
+    void FeedNuls(std::uint64_t count);
     // The end of the data. With `dropUnended`, a last line that no CR ended is not handed on:
     // a file appended to line by line holds such a line only when an append was cut off.
     void Finish(bool dropUnended = false);
 
 private:
+    void Append(const char* from, const char* to);
+    void Hand();
+
     std::function<void(const std::string&)> onLine_;
+    std::size_t limit_;
+    LongLine longLine_;
     std::string line_;
+    bool long_ = false;  // the line has run past the limit; line_ holds its first `limit_` bytes
     // A line has begun and is not yet handed on; the first one begins with the data, so that
     // empty data gives one empty line.
     bool open_ = true;
@@ -153,13 +175,16 @@ private:
 
 // Reads a plain file in pieces, handing each to `onChunk` until it returns false or the data
 // ends. Failures raise EInOutError; anything but a plain file is refused as for text files.
-void ReadFileChunks(const std::string& path, const std::function<bool(const char*, std::size_t)>& onChunk);
+// With `onHole`, the holes of a sparse file are handed there as their length (they read as NUL
+// bytes) instead of being read, so a file of gigabytes that holds nothing costs no time.
+void ReadFileChunks(const std::string& path, const std::function<bool(const char*, std::size_t)>& onChunk,
+                    const std::function<void(std::uint64_t)>& onHole = {});
 
 // Reads a text file line by line: a line ends at CR (one LF right after it is consumed too),
 // at the end of the data, or at a character of code 26, which ends the data. An LF without a
 // CR before it stays in the line. The first line is read before the end test, so an empty
-// file gives one empty line. Failures raise EInOutError. With `dropUnended`, see
-// TextLineSplitter::Finish.
+// file gives one empty line. A line longer than kLongestLine is read past without being kept.
+// Failures raise EInOutError. With `dropUnended`, see TextLineSplitter::Finish.
 void ReadTextLines(const std::string& path, const std::function<void(const std::string&)>& onLine,
                    bool dropUnended = false);
 

@@ -35,7 +35,9 @@ void WriteList(const std::string& path, int count, const std::function<std::stri
 
 // Reads the lines of a stored list; with a keyword only the lines that contain it, both
 // lowered in ASCII before the comparison. With `wholeLinesOnly` a last line that no line
-// break ends is left out (see AppendLine).
+// break ends is left out (see AppendLine). A line longer than any path (a damaged or foreign
+// file, gigabytes of NUL bytes) is read past and the lines after it follow: memory and time
+// go with the lines kept, not with the file's size.
 void ReadList(const std::string& path, const std::string* keyword,
               const std::function<void(const std::string&)>& onLine, bool wholeLinesOnly = false);
 

@@ -35,6 +35,8 @@ void TForm1::ReadStoredList(const std::string& path, const std::string* keyword)
             ShowListCount();
         },
         store::IsDownloadLog(path));
+    // A list whose lines were all unreadable shows an empty list and says so.
+    if (!keyword && CheckListBox1->Count() == 0) ShowListCount();
 }
 
 void TForm1::AppendDownloadLog(const std::string& fileName) {

@@ -9,15 +9,19 @@
 #include <filesystem>
 #include <QTimer>
 #include <algorithm>
+#include <filesystem>
+#include <map>
 #include <memory>
 
 #include "Fixtures.h"
 #include "MountedFolder.h"
+#include "LoopGap.h"
 #include "download/Catalogue.h"
 #include "download/SiteServer.h"
 #include "download/TForm5.h"
 #include "net/FtpClient.h"
 #include "platform/Guard.h"
+#include "platform/InstanceLock.h"
 
 using platform::BoxAnswer;
 using platform::BoxKind;
@@ -630,4 +634,103 @@ TEST_F(DownloadRun, CatalogueCutShortKeepsTheOlderOne) {
     EXPECT_TRUE(boxes->TextsOf(BoxKind::Error).empty());  // not the local disk: no box
     EXPECT_EQ(HeldControls(), kGivenBack);
     EXPECT_FALSE(platform::PathExists(platform::ReplaceTempPath(Path("header.txt"))));
+}
+
+namespace {
+
+// Every file of a folder with its bytes, hidden ones included; the site's command log, which
+// the test keeps there, aside.
+std::map<std::string, std::string> FolderFiles(const std::string& folder) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        if (!e.is_regular_file() || e.path().filename().string().rfind("commands.log", 0) == 0) continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        out[e.path().filename().string()] = ss.str();
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(DownloadRun, HiddenNamesAndTheProgramsOwnFilesAreNeverWritten) {
+    // The working folder as the home folder looks when the program was started there.
+    WriteFile(Path(".profile"), "the user's profile\n");
+    WriteFile(Path(platform::kInstanceLockName), "4242\n");
+    WriteFile(Path("SearchView.MP3"), "/m/a.mp3\r\n");
+    const auto one = SongBytes(1, 30000), two = SongBytes(2, 20000), three = SongBytes(3, 100);
+    Serve({{"one.wav", "1", one},
+           {".profile", "profile", "echo site was here\n"},
+           {platform::kInstanceLockName, "lock", "9999\n"},
+           {"temp", "temp", "site temp"},
+           {"SearchView.MP3", "list", "/etc/passwd\r\n"},
+           {"temp.wav", "only like temp", two},
+           {"SearchViewer.mp3", "only like a list", three}});
+    auto expected = FolderFiles(dir);
+    Fetch();
+    ASSERT_EQ(Form5->CheckListBox1->Count(), 7);
+    // Songs already here are fetched again: the site could otherwise replace any file.
+    Form5->CheckBox1->setChecked(false);
+    StartAll();
+    auto statuses = RunTicks();
+    EXPECT_FALSE(form->Timer6->Enabled());
+
+    EXPECT_EQ(Entries(), (std::vector<std::string>{Path("one.wav"), Path("temp.wav"), Path("SearchViewer.mp3")}));
+    for (int i : {1, 2, 3, 4}) EXPECT_TRUE(Form5->CheckListBox1->Checked(i)) << i;
+    for (int i : {0, 5, 6}) EXPECT_FALSE(Form5->CheckListBox1->Checked(i)) << i;
+    // Nothing but the catalogue, the songs and the log was written; the rest is as it was.
+    expected["header.txt"] = ReadFile(site + "/header.txt");
+    expected["one.wav"] = one;
+    expected["temp.wav"] = two;
+    expected["SearchViewer.mp3"] = three;
+    expected["SearchView.dwn"] = Path("one.wav") + "\r\n" + Path("temp.wav") + "\r\n" + Path("SearchViewer.mp3") + "\r\n";
+    EXPECT_EQ(FolderFiles(dir), expected);
+    // The status said which songs were refused and why; none of them reached the server.
+    for (const char* name : {".profile", ".tessaly.lock", "temp", "SearchView.MP3"}) {
+        const QString prefix = QStringLiteral("入手できません: ") + QString::fromUtf8(name) + QStringLiteral(": ");
+        EXPECT_TRUE(std::any_of(statuses.begin(), statuses.end(), [&](const QString& s) { return s.startsWith(prefix); }))
+            << name;
+    }
+    auto cmds = server->Commands();
+    std::vector<std::string> fetched;
+    std::copy_if(cmds.begin(), cmds.end(), std::back_inserter(fetched),
+                 [](const std::string& c) { return c.rfind("RETR ", 0) == 0; });
+    EXPECT_EQ(fetched, (std::vector<std::string>{"RETR header.txt", "RETR one.wav", "RETR temp.wav",
+                                                 "RETR SearchViewer.mp3"}));
+}
+
+TEST_F(DownloadRun, MegabyteLinesAreShownCutAndTheWindowKeepsAnswering) {
+    // A curator's message, then a song line, of 4 MB each without a break opportunity: each
+    // shows as its first 1,000 characters and "…", and the songs around it keep their places.
+    const std::string huge(4'000'000, 'x');
+    const std::string shown = std::string(1000, 'x') + "\u2026";
+    const std::vector<std::string> catalogues = {huge + "\r\na.wav\r\nA\r\n",
+                                                 "message\r\na.wav\r\n" + huge + "\r\nb.wav\r\nB\r\n"};
+    // The window's first show costs the same for any catalogue; it is not what is measured.
+    loopgap::LongestGap([] { Form5->show(); }, 200);
+    Serve({{"a.wav", "A", SongBytes(1, 100)}});
+    for (size_t round = 0; round < catalogues.size(); ++round) {
+        WriteFile(site + "/header.txt", catalogues[round]);
+        boxes->answers.push_back(BoxAnswer::Yes);
+        form->Button2Click();
+        ASSERT_EQ(ReadFile(Path("header.txt")).size(), catalogues[round].size());
+        // From reading the catalogue to the painted list window.
+        const double gap = loopgap::LongestGap([&] { form->Timer5Timer(); });
+        EXPECT_LT(gap, 1.0) << "round " << round;
+        ASSERT_TRUE(Form5->isVisible());
+        const QStringList memo = Form5->Memo1->toPlainText().split(QLatin1Char('\n'));
+        if (round == 0) {
+            EXPECT_EQ(memo.back().toStdString(), shown);
+            ASSERT_EQ(Form5->CheckListBox1->Count(), 1);
+            EXPECT_EQ(Form5->CheckListBox1->Text(0), QStringLiteral("A"));
+        } else {
+            EXPECT_EQ(memo.back(), QStringLiteral("message"));
+            ASSERT_EQ(Form5->CheckListBox1->Count(), 2);
+            EXPECT_EQ(Form5->CheckListBox1->Text(0).toStdString(), shown);
+            EXPECT_EQ(Form5->CheckListBox1->Text(1), QStringLiteral("B"));
+            EXPECT_EQ(form->CatalogueFiles[1], "b.wav");
+        }
+        EXPECT_EQ(form->CatalogueFiles[0], "a.wav");
+    }
 }

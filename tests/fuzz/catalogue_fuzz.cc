@@ -1,6 +1,8 @@
 // Fuzzes the catalogue reader: any bytes, fed whole or in pieces, give one and the same
-// catalogue of at most the table's songs, with no CR left inside a field; and the same
+// catalogue of at most the table's songs, with no CR left inside a field and every line cut
+// to a readable length; no accepted song name is hidden or the program's own; and the same
 // lines sent with CR LF, CR CR LF or LF alone give the same songs.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,6 +13,7 @@
 #include "download/Catalogue.cpp"
 #include "platform/Exceptions.cpp"
 #include "platform/Files.cpp"
+#include "platform/NameDisplay.cpp"
 #include "platform/SharedLog.cpp"
 #include "search/ResultStore.cpp"
 
@@ -31,8 +34,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
     const download::Catalogue whole = download::ParseCatalogueText(text, capacity);
     if (whole.songs.size() > static_cast<std::size_t>(capacity)) __builtin_trap();
-    for (const auto& s : whole.songs)
+    // Every line reaches the screen cut to a readable length, however long it ran.
+    auto chars = [](const std::string& utf8) {
+        return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        }));
+    };
+    if (chars(whole.message) > download::kShownLineChars + 1) __builtin_trap();
+    for (const auto& s : whole.songs) {
         if (s.file.find('\r') != std::string::npos) __builtin_trap();
+        if (s.file.size() > download::kCatalogueLineKeep) __builtin_trap();
+        if (chars(s.display) > download::kShownLineChars + 1) __builtin_trap();
+        // A name that is refused is not shown whole either.
+        if (chars(download::ShownSongName(s.file)) > 81) __builtin_trap();
+        // No accepted name is hidden or one of the program's files.
+        if (!download::SongNameProblem(s.file)) {
+            const std::string local = download::LocalName(s.file);
+            const std::string upper = store::UpperAscii(local);
+            if (local.empty() || local[0] == '.' || upper == "TEMP" || upper == "HEADER.TXT" ||
+                (upper.rfind("SEARCHVIEW", 0) == 0 && (upper.size() == 10 || upper[10] == '.')))
+                __builtin_trap();
+        }
+    }
 
     // Pieces whose sizes come from the data itself.
     download::CatalogueReader pieces(capacity);

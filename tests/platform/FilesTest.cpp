@@ -42,14 +42,19 @@ TEST_F(FilesTest, LineRulesOfTheTextReader) {
 
 TEST_F(FilesTest, LinesAcrossReadBlocks) {
     // A CR at the end of one 64 KiB block and its LF at the start of the next make one break.
-    std::string first(64 * 1024 - 1, 'x');
-    std::string bytes = first + "\r\n" + "tail\r\n";
+    const std::string full(4000, 'x');
+    std::string bytes;
+    for (int i = 0; i < 16; ++i) bytes += full + "\r\n";
+    const std::string last(64 * 1024 - 1 - bytes.size(), 'w');
+    bytes += last + "\r\n" + "tail\r\n";
     auto lines = Lines(bytes);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], first);
-    EXPECT_EQ(lines[1], "tail");
+    ASSERT_EQ(lines.size(), 18u);
+    EXPECT_EQ(lines[15], full);
+    EXPECT_EQ(lines[16], last);
+    EXPECT_EQ(lines[17], "tail");
+    // A line longer than any path, across many blocks, is read past as one line.
     std::string longLine(200000, 'y');
-    EXPECT_EQ(Lines(longLine + "\r\nz"), (V{longLine, "z"}));
+    EXPECT_EQ(Lines(longLine + "\r\nz"), V{"z"});
 }
 
 TEST_F(FilesTest, ErrorCodesAndTexts) {
@@ -161,3 +166,73 @@ TEST_F(FilesTest, PipesAndDevicesInAFilesPlaceFailInsteadOfHolding) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lines of a file written sparse: each piece of `data` is followed by the hole of the same
+// index in `holes` (that many NUL bytes), if there is one.
+std::vector<std::string> SparseLines(const std::string& path, const std::vector<std::string>& data,
+                                     const std::vector<off_t>& holes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    EXPECT_GE(fd, 0);
+    for (size_t i = 0; i < data.size(); ++i) {
+        EXPECT_EQ(::write(fd, data[i].data(), data[i].size()), static_cast<ssize_t>(data[i].size()));
+        if (i < holes.size()) ::lseek(fd, holes[i], SEEK_CUR);
+    }
+    if (holes.size() >= data.size()) {
+        EXPECT_EQ(::ftruncate(fd, ::lseek(fd, 0, SEEK_CUR)), 0);
+    }
+    ::close(fd);
+    std::vector<std::string> out;
+    platform::ReadTextLines(path, [&](const std::string& l) { out.push_back(l); });
+    return out;
+}
+
+}  // namespace
+
+TEST_F(FilesTest, LinesLongerThanAnyPathAreReadPast) {
+    const std::string longest(platform::kLongestLine, 'p');
+    EXPECT_EQ(Lines("a\r\n" + longest + "\r\nb"), (V{"a", longest, "b"}));
+    EXPECT_EQ(Lines("a\r\n" + longest + "q\r\nb"), (V{"a", "b"}));
+    // Across the reader's pieces, at the start and at the end of the file.
+    const std::string past(200'000, 'q');
+    EXPECT_EQ(Lines(past + "\r\na\r\n" + past + "\r\n" + past + "\rb\r\n" + past), (V{"a", "b"}));
+    EXPECT_EQ(Lines(past), V{});
+    // NUL bytes are one unreadable line like any other, however many.
+    EXPECT_EQ(Lines(std::string(100'000, '\0')), V{});
+    EXPECT_EQ(Lines(std::string(3, '\0') + "\r\na"), (V{std::string(3, '\0'), "a"}));
+    // Code 26 still ends the data inside a long line.
+    EXPECT_EQ(Lines("a\r\n" + past + "\x1a" "b\r\n"), V{"a"});
+}
+
+TEST_F(FilesTest, HolesOfASparseFileReadAsTheirNulBytes) {
+    const std::string path = Path("sparse");
+    // Two gigabytes of nothing between two paths: the paths, at once.
+    EXPECT_EQ(SparseLines(path, {"/m/a.mp3\r\n", "\r\n/m/b.mp3\r\n"}, {off_t(2) << 30}), (V{"/m/a.mp3", "/m/b.mp3"}));
+    EXPECT_EQ(SparseLines(path, {"/m/a.mp3\r\n"}, {off_t(2) << 30}), V{"/m/a.mp3"});
+    EXPECT_EQ(SparseLines(path, {""}, {off_t(2) << 30}), V{});
+    // A hole inside a line makes it long like the same bytes written out would.
+    EXPECT_EQ(SparseLines(path, {"/m/a", "b.mp3\r\nc"}, {1 << 20}), V{"c"});
+    EXPECT_EQ(Lines("/m/a" + std::string(1 << 20, '\0') + "b.mp3\r\nc"), V{"c"});
+
+    // The same through the splitter, holes and short runs of NUL bytes alike.
+    V got;
+    platform::TextLineSplitter split([&](const std::string& l) { got.push_back(l); }, 8);
+    split.Feed("a\r", 2);
+    split.FeedNuls(3);  // no LF: the line ends at the CR and the NULs begin the next
+    split.Feed("\r\nb", 3);
+    split.FeedNuls(9);  // "b" and nine NULs: too long
+    split.Feed("\rc", 2);
+    split.Finish();
+    EXPECT_EQ(got, (V{"a", std::string(3, '\0'), "c"}));
+}
+
+TEST_F(FilesTest, CutLinesKeepTheirBeginning) {
+    V got;
+    platform::TextLineSplitter split([&](const std::string& l) { got.push_back(l); }, 4, platform::LongLine::Cut);
+    const std::string text = "abcdefgh\r\nxy\r\n" + std::string(1 << 20, 'z');
+    for (size_t at = 0; at < text.size(); at += 3) split.Feed(text.data() + at, std::min<size_t>(3, text.size() - at));
+    split.FeedNuls(10);
+    split.Finish();
+    EXPECT_EQ(got, (V{"abcd", "xy", "zzzz"}));
+}

@@ -1,8 +1,12 @@
 // Quick search by pattern and keyword, and what a change of the extension box does.
 #include <gtest/gtest.h>
 
-#include <QGroupBox>
+#include <unistd.h>
 
+#include <QGroupBox>
+#include <fstream>
+
+#include "PeakMemory.h"
 #include "SearchFixture.h"
 
 namespace {
@@ -23,6 +27,39 @@ TEST_F(QuickSearchTest, PatternShowsStoredListOrFallsBackToFullSearch) {
     SetBox("*.WAV");
     form->SpeedButton2Click();
     EXPECT_EQ(Confirmations(), std::vector<QString>{kFirstQuestion});
+}
+
+TEST_F(QuickSearchTest, StoredListWithHugeLinesShowsItsPathsInLittleMemory) {
+    // One line of 50 MB between two paths; then two gigabytes of NUL bytes (a sparse file).
+    {
+        std::ofstream out(Path("SearchView.MP3"), std::ios::binary | std::ios::trunc);
+        out << "/m/a.mp3\r\n";
+        const std::string chunk(1 << 20, 'y');
+        for (int i = 0; i < 50; ++i) out << chunk;
+        out << "\r\n/m/b.mp3\r\n";
+    }
+    SetBox("*.MP3");
+    long growth = peakmemory::GrowthKiB([&] { form->SpeedButton2Click(); });
+    EXPECT_EQ(Entries(), (V{"/m/a.mp3", "/m/b.mp3"}));
+    EXPECT_EQ(form->Label8->text(), QStringLiteral("リスト数2"));
+    EXPECT_LT(growth, 100 * 1024) << "KiB";
+
+    const std::string nuls = Path("SearchView.WAV");
+    WriteFile(nuls, "");
+    ASSERT_EQ(::truncate(nuls.c_str(), off_t(2) << 30), 0);
+    SetBox("*.WAV");
+    growth = peakmemory::GrowthKiB([&] { form->SpeedButton2Click(); });
+    EXPECT_LT(growth, 100 * 1024) << "KiB";
+    // Nothing readable: an empty list that says so, and no full search.
+    EXPECT_EQ(form->CheckListBox1->Count(), 0);
+    EXPECT_EQ(form->Label8->text(), QStringLiteral("リスト数0"));
+    EXPECT_TRUE(boxes->shown.empty());
+    // A keyword finds nothing inside an unreadable line and offers the search instead.
+    boxes->answers = {platform::BoxAnswer::No};
+    SetBox("yyy.mp3");
+    form->SpeedButton2Click();
+    EXPECT_EQ(form->CheckListBox1->Count(), 0);
+    EXPECT_EQ(Confirmations().size(), 1u);
 }
 
 TEST_F(QuickSearchTest, KeywordWithStoredListFiltersItOrOffersSearch) {
