@@ -18,6 +18,8 @@ packages=(
   at-spi2-core dbus dbus-daemon python3-pyatspi
   desktop-file-utils appstream man-db groff-base fontconfig dpkg-dev file qt6-translations-l10n
   qt6-qpa-plugins libglib2.0-bin ccache
+  libwayland-dev wayland-protocols plasma-wayland-protocols qt6-wayland
+  weston sway xwayland wtype grim lintian
 )
 missing=()
 for p in "${packages[@]}"; do
