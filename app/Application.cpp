@@ -74,10 +74,19 @@ public:
         done_ = true;
         deadline_.stop();
         window_->removeEventFilter(this);
-        if (!active) QApplication::alert(window_, 0);
-        const auto outcome = active ? platform::FrontOutcome::Active : platform::FrontOutcome::Attention;
+        auto outcome = platform::FrontOutcome::Active;
+        if (!active) {
+            QApplication::alert(window_, 0);
+            // Only X has a mark for it that the program sets itself; a Wayland compositor
+            // decides on its own what a refused activation shows.
+            outcome = QGuiApplication::platformName() == QLatin1String("xcb") ? platform::FrontOutcome::Attention
+                                                                              : platform::FrontOutcome::Behind;
+        }
         if (qEnvironmentVariableIsSet("TESSALY_REPORT_INSTANCE")) {
-            std::printf("front %s\n", active ? "active" : "attention");
+            const char* word = outcome == platform::FrontOutcome::Active      ? "active"
+                               : outcome == platform::FrontOutcome::Attention ? "attention"
+                                                                              : "behind";
+            std::printf("front %s\n", word);
             std::fflush(stdout);
         }
         if (answer_) answer_(outcome);

@@ -160,6 +160,7 @@ const char* OutcomeWord(FrontOutcome o) {
     switch (o) {
         case FrontOutcome::Active: return "active";
         case FrontOutcome::Attention: return "attention";
+        case FrontOutcome::Behind: return "behind";
         case FrontOutcome::NoAnswer:
         case FrontOutcome::NotReached: break;
     }
@@ -197,6 +198,7 @@ const char* FrontOutcomeWords(FrontOutcome o) {
     switch (o) {
         case FrontOutcome::Active: return "its window came to the front";
         case FrontOutcome::Attention: return "the desktop kept its window behind; it is marked as wanting attention";
+        case FrontOutcome::Behind: return "the desktop kept its window behind";
         case FrontOutcome::NoAnswer: return "it took the request but did not answer in time (busy?)";
         case FrontOutcome::NotReached: return "it could not be reached";
     }
@@ -246,6 +248,7 @@ FrontOutcome RequestFront(const std::string& channel, const std::string& token, 
     const std::string word = got.substr(0, got.find('\n'));
     if (word == "active") return FrontOutcome::Active;
     if (word == "attention") return FrontOutcome::Attention;
+    if (word == "behind") return FrontOutcome::Behind;
     return FrontOutcome::NoAnswer;
 }
 
@@ -253,7 +256,10 @@ FrontOutcome RequestFront(const std::string& channel, const std::string& token, 
 class FrontPeer : public QObject {
 public:
     FrontPeer(int fd, FrontListener* listener);
-    ~FrontPeer() override { ::close(fd_); }
+    ~FrontPeer() override {
+        readable_.setEnabled(false);
+        ::close(fd_);
+    }
 
 private:
     void OnReadable();

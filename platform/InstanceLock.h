@@ -51,6 +51,7 @@ enum class FrontOutcome {
     NoAnswer,    // taken, but the copy said nothing in time (busy, or stopped)
     Active,      // the window is the active one now
     Attention,   // the desktop kept it behind; it is marked as wanting attention
+    Behind,      // the desktop kept it behind (a Wayland compositor marks it itself, or not)
 };
 
 // The words a later start says about the outcome, after "already running in … (process …)".

@@ -19,7 +19,7 @@ packages=(
   desktop-file-utils appstream man-db groff-base fontconfig dpkg-dev file qt6-translations-l10n
   qt6-qpa-plugins libglib2.0-bin ccache
   libwayland-dev wayland-protocols plasma-wayland-protocols qt6-wayland
-  weston sway xwayland wtype grim lintian
+  weston sway xwayland wtype foot grim lintian
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -324,7 +324,7 @@ TEST(SingleInstanceRun, ASecondStartInTheFolderBringsTheFirstUpAndEndsAnotherFol
     if (first.Says(QStringLiteral("front active")))
         EXPECT_TRUE(err.contains(QStringLiteral("its window came to the front"))) << err.toStdString();
     else
-        EXPECT_TRUE(first.Says(QStringLiteral("front attention")) && err.contains(QStringLiteral("wanting attention")))
+        EXPECT_TRUE(first.Says(QStringLiteral("front behind")) && err.contains(QStringLiteral("kept its window behind")))
             << err.toStdString() << first.out.toStdString();
     // The second copy wrote nothing in the folder.
     EXPECT_EQ(Snapshot(one.toStdString()), before);
