@@ -23,6 +23,7 @@
 #include "platform/Fonts.h"
 #include "platform/Files.h"
 #include "platform/Guard.h"
+#include "platform/Input.h"
 #include "platform/InstanceLock.h"
 #include "platform/PictureHelper.h"
 #include "platform/Services.h"
@@ -65,13 +66,21 @@ public:
     }
     bool eventFilter(QObject*, QEvent* e) override {
         if (e->type() == QEvent::WindowActivate || e->type() == QEvent::ActivationChange) {
-            if (window_->isActiveWindow()) QTimer::singleShot(0, this, [this] { Finish(true); });
+            // Under X the window manager sets its word a moment after the focus moved.
+            const int settle = QGuiApplication::platformName() == QLatin1String("xcb") ? 300 : 0;
+            if (window_->isActiveWindow()) QTimer::singleShot(settle, this, [this] { Finish(true); });
         }
         return false;
     }
     void Finish(bool active) {
         if (done_) return;
         done_ = true;
+        // Under X the window manager's word counts: X focus given directly (Xwayland lets a
+        // client take it) is no window in front.
+        if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+            const int wm = platform::WindowManagerActive(platform::x11::QtDisplayName(), window_->winId());
+            if (wm >= 0) active = wm == 1;
+        }
         deadline_.stop();
         window_->removeEventFilter(this);
         auto outcome = platform::FrontOutcome::Active;

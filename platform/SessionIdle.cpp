@@ -114,7 +114,8 @@ short SessionIdleKeyState::GetAsyncKeyState(int vk) {
 void SessionIdleKeyState::Ask() {
     if (gaveUp_ || inFlight_ || compositor_) return;
     if (!bus_.isConnected()) {
-        GiveUp(QStringLiteral("no session bus"));
+        GiveUp((compositorWhy_.empty() ? QString() : QString::fromStdString(compositorWhy_) + QStringLiteral(", ")) +
+               QStringLiteral("no session bus"));
         return;
     }
     const IdleService& s = kServices[source_];
