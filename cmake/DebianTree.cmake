@@ -31,3 +31,6 @@ foreach(pair "changelog:changelog.Debian" "upstream-changelog:changelog")
   file(COPY_FILE "${CPACK_TESSALY_DEBIAN_DIR}/${from}" "${doc}/${to}")
   execute_process(COMMAND ${GZIP_PROGRAM} -9nf "${doc}/${to}" COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
+# Remarks of lintian that do not apply to a package made outside Debian, each with its reason.
+file(MAKE_DIRECTORY "${usr}/share/lintian/overrides")
+file(COPY_FILE "${CPACK_TESSALY_DEBIAN_DIR}/lintian-overrides" "${usr}/share/lintian/overrides/tessaly")
