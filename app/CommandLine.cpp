@@ -1,7 +1,9 @@
 #include "app/CommandLine.h"
 
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #ifndef TESSALY_VERSION
 #define TESSALY_VERSION "unknown"
@@ -98,4 +100,69 @@ std::string DisplayName(const CommandLine& line, const char* displayEnv) {
 std::string CannotOpenDisplayLine(const std::string& display) {
     if (display.empty()) return "tessaly: cannot open display (DISPLAY is not set)";
     return "tessaly: cannot open display \"" + display + "\"";
+}
+
+namespace {
+
+std::vector<std::string> SplitPlatforms(const std::string& list) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t end = std::min(list.find(';', start), list.size());
+        if (end > start) out.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+PlatformChoice ChoosePlatform(const CommandLine& line, const char* qpaPlatform, const PlatformFacts& facts) {
+    std::string requested;
+    if (line.platformGiven)
+        requested = line.platform;
+    else if (qpaPlatform && *qpaPlatform)
+        requested = qpaPlatform;
+    else
+        requested = facts.waylandDisplay.empty() ? "xcb" : "wayland;xcb";
+    std::vector<std::string> usable;
+    std::string waylandWhy, xWhy;
+    for (const std::string& entry : SplitPlatforms(requested)) {
+        const std::string name = entry.substr(0, entry.find(':'));  // "xcb:options"
+        if (name.rfind("wayland", 0) == 0) {
+            const std::string shown = facts.waylandDisplay.empty() ? "wayland-0" : facts.waylandDisplay;
+            if (!facts.waylandPlugin)
+                waylandWhy = "Wayland \"" + shown + "\": Qt's Wayland platform plugin is not installed (qt6-wayland)";
+            else if (!facts.waylandReachable)
+                waylandWhy = "Wayland \"" + shown + "\": no compositor answers";
+            else
+                usable.push_back(entry);
+        } else if (name == "xcb") {
+            if (!facts.xProbed)
+                usable.push_back(entry);
+            else if (!facts.xcbPlugin)
+                xWhy = "X: Qt's X11 platform plugin is not installed (qt6-qpa-plugins)";
+            else if (!facts.xReachable)
+                xWhy = facts.xDisplay.empty() ? "DISPLAY is not set" : "X \"" + facts.xDisplay + "\" does not open";
+            else
+                usable.push_back(entry);
+        } else {
+            usable.push_back(entry);
+        }
+    }
+    PlatformChoice choice;
+    if (usable.empty()) {
+        // Only X was asked for: the line as it has always been.
+        if (waylandWhy.empty() && facts.xcbPlugin) return {{}, CannotOpenDisplayLine(facts.xDisplay)};
+        std::string why = waylandWhy;
+        if (!xWhy.empty()) why += (why.empty() ? "" : "; ") + xWhy;
+        if (why.empty()) why = "no platform in \"" + requested + "\"";
+        choice.failure = "tessaly: cannot open display (" + why + ")";
+        return choice;
+    }
+    // Qt's own -platform wins over the variable; the variable then only narrows the list.
+    if (!line.platformGiven) {
+        for (const std::string& p : usable) choice.platforms += (choice.platforms.empty() ? "" : ";") + p;
+    }
+    return choice;
 }

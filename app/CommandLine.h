@@ -31,3 +31,26 @@ bool NeedsXDisplay(const CommandLine& line, const char* qpaPlatform, const char*
 std::string DisplayName(const CommandLine& line, const char* displayEnv);
 // The one line said when that display cannot be opened.
 std::string CannotOpenDisplayLine(const std::string& display);
+
+// What the start can tell about the platforms before Qt tries them.
+struct PlatformFacts {
+    std::string waylandDisplay;  // the compositor's name; empty: not a Wayland session
+    bool waylandPlugin = false;  // Qt's Wayland platform is installed
+    bool waylandReachable = false;
+    std::string xDisplay;  // -display or $DISPLAY; may be empty
+    bool xProbed = false;  // the two below were found out; else X is left to Qt
+    bool xcbPlugin = false;
+    bool xReachable = false;
+};
+
+struct PlatformChoice {
+    // The list for QT_QPA_PLATFORM ("wayland;xcb"); empty: leave Qt's choice alone.
+    std::string platforms;
+    // Nothing can work: the one line to say before ending with 1.
+    std::string failure;
+};
+
+// The platforms to start on: what -platform or QT_QPA_PLATFORM asks for, else the session's
+// own first ("wayland;xcb" on a Wayland session, "xcb" elsewhere), each kept only where its
+// plugin is installed and its display answers. Platforms other than these two are left to Qt.
+PlatformChoice ChoosePlatform(const CommandLine& line, const char* qpaPlatform, const PlatformFacts& facts);

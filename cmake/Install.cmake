@@ -47,10 +47,44 @@ install(CODE "
        \"\${link}\" SYMBOLIC)
 ")
 
+# The distribution's hardening for what users run (program and picture helper): the
+# hardening flags dpkg-buildflags gives (fortified functions, stack protector, PIE, read-only
+# relocations bound at start). Not in sanitizer and unoptimised builds, where fortifying
+# clashes with the sanitizers or does nothing.
+option(TESSALY_HARDEN "Build the program and its helper with the distribution's hardening flags" ON)
+if(TESSALY_HARDEN AND NOT TESSALY_SANITIZE AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+  find_program(DPKG_BUILDFLAGS dpkg-buildflags)
+  set(harden_compile -D_FORTIFY_SOURCE=2 -fstack-protector-strong -fstack-clash-protection -fcf-protection)
+  set(harden_link -Wl,-z,relro -Wl,-z,now)
+  if(DPKG_BUILDFLAGS)
+    foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
+      execute_process(COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all ${DPKG_BUILDFLAGS} --get ${kind}
+        OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
+      separate_arguments(flags UNIX_COMMAND "${flags}")
+      set(harden_${kind} "")
+      foreach(f ${flags})
+        # Only the hardening: optimisation, debug information and warnings stay the build's.
+        if(f MATCHES "^-D_FORTIFY_SOURCE|^-fstack-|^-fcf-protection|^-Wl,-z,")
+          list(APPEND harden_${kind} ${f})
+        endif()
+      endforeach()
+    endforeach()
+    set(harden_compile ${harden_CPPFLAGS} ${harden_CXXFLAGS})
+    set(harden_link ${harden_LDFLAGS})
+  endif()
+  target_compile_options(tessaly_core PRIVATE ${harden_compile})
+  target_compile_options(tessaly PRIVATE ${harden_compile})
+  target_compile_options(tessaly-picture PRIVATE ${harden_compile})
+  set_target_properties(tessaly tessaly-picture PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  target_link_options(tessaly PRIVATE ${harden_link} -pie)
+  target_link_options(tessaly-picture PRIVATE ${harden_link} -pie)
+endif()
+
 # Debian package: cpack -G DEB in the build folder.
 set(CPACK_PACKAGE_NAME tessaly)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Tessaly developers <tessaly@localhost>")
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_PACKAGE_CONTACT "Tessaly developers <developers@tessaly.jp>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "media finder and player with a Japanese user interface")
 set(CPACK_PACKAGE_DESCRIPTION "Tessaly finds media files on the fixed disks and keeps the result lists as
 text files, plays and shows what it found (continuous play, picture viewer
@@ -58,8 +92,11 @@ with printing, external programs by extension), and downloads songs from its
 FTP music site while it plays them. The user interface is in Japanese.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# Debug information stays in the build; the package carries the stripped program.
+# Debug information stays in the build; the package carries the stripped program, with the
+# sections Debian strips too, compressed manual pages, the Debian changelog and the copyright.
 set(CPACK_STRIP_FILES ON)
+set(CPACK_TESSALY_DEBIAN_DIR ${CMAKE_SOURCE_DIR}/data/debian)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/DebianTree.cmake)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -79,6 +116,7 @@ set(TESSALY_RUNTIME_DEPENDS
   "fonts-urw-base35"
   "fontconfig"
   "qt6-qpa-plugins"
+  "qt6-wayland"
   "libqt6svg6"
   "qt6-translations-l10n")
 list(JOIN TESSALY_RUNTIME_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)

@@ -75,20 +75,30 @@ private:
     std::chrono::steady_clock::time_point readTime_{};
 };
 
-// Where the display server shows no other program's keys (Wayland), the session tells how
-// long the user has been idle. Any input since the previous answer, keys the idle check does
-// not watch and pointer moves included, reads as a pressed key. The question goes out
-// without blocking at each query, so an answer counts at the query after it arrives.
+namespace wayland {
+class IdleWatch;
+}
+
+// On a Wayland session the display server shows no other program's keys: the compositor
+// tells when input came (its idle notifications, on a connection of our own), else the
+// session bus tells how long the user has been idle. Any input since the previous query,
+// keys the idle check does not watch and pointer moves included, reads as a pressed key.
+// A D-Bus question goes out without blocking at each query, so its answer counts at the
+// query after it arrives. Sources that fail are tried again at most every `retry`, so a
+// compositor or service that comes later is used.
 class SessionIdleKeyState : public QObject, public KeyState {
     Q_OBJECT
 public:
-    // `bus` is the session bus, or a test's private bus.
-    explicit SessionIdleKeyState(const QDBusConnection& bus);
+    // `bus` is the session bus, or a test's private bus; `waylandDisplay` the compositor
+    // (empty: none is asked).
+    explicit SessionIdleKeyState(const QDBusConnection& bus, std::string waylandDisplay = {},
+                                 std::chrono::milliseconds retry = std::chrono::seconds(30));
     ~SessionIdleKeyState() override;
     short GetAsyncKeyState(int virtualKey) override;
-    // The D-Bus service that answers; empty before the first answer and when none does.
+    // What answers: the Wayland protocol or the D-Bus service; empty before the first answer
+    // and while none does.
     QString Source() const;
-    // True once no service answered: only the application's own keys count from then on.
+    // True while no source answers: only the application's own keys count then.
     bool GaveUp() const { return gaveUp_; }
 
 signals:
@@ -99,8 +109,16 @@ private:
     void Ask();
     void OnReply(QDBusPendingCallWatcher* call);
     void GiveUp(const QString& why);
+    void TryAgain();
+    void OpenCompositor();
 
     QDBusConnection bus_;
+    std::string waylandDisplay_;
+    std::chrono::milliseconds retry_;
+    std::unique_ptr<wayland::IdleWatch> compositor_;
+    std::string compositorWhy_;
+    std::chrono::steady_clock::time_point lastTry_{};
+    bool said_ = false;
     AppKeyRecord record_;
     size_t source_ = 0;
     bool sourceWorks_ = false;
@@ -120,8 +138,10 @@ bool IdleTimeShowsInput(long long previousIdleMs, long long idleMs, long long se
 
 enum class InputSource { X11Desktop, SessionIdle };
 
-// The desktop-wide key sources to try, best first, for Qt's platform plugin and the display
-// variables set. Wayland is asked for its idle time only where no X display is in use.
+// The desktop-wide key sources to try, best first, for Qt's platform plugin, an X display and
+// a Wayland session. The session decides, not the platform: on a Wayland session the X
+// server (Xwayland) sees only X programs' keys, so the compositor is asked even when the
+// program itself talks X.
 std::vector<InputSource> InputSourceOrder(std::string_view qtPlatform, bool haveXDisplay, bool haveWaylandDisplay);
 
 // The key state for the running program; says once on standard error when only the

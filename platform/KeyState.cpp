@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/Input.h"
+#include "platform/Wayland.h"
 
 namespace platform {
 
@@ -97,25 +98,21 @@ short X11DesktopKeyState::GetAsyncKeyState(int vk) {
     return StateOf(down_.test(k), pressed || own);
 }
 
-std::vector<InputSource> InputSourceOrder(std::string_view qtPlatform, bool haveXDisplay, bool haveWaylandDisplay) {
-    if (qtPlatform.substr(0, 7) == "wayland") return {InputSource::SessionIdle};
-    if (qtPlatform == "xcb") return {InputSource::X11Desktop};
-    // Offscreen and other plugins: the desktop the program was started in, X first.
-    std::vector<InputSource> order;
-    if (haveXDisplay) order.push_back(InputSource::X11Desktop);
-    if (haveWaylandDisplay) order.push_back(InputSource::SessionIdle);
-    return order;
+std::vector<InputSource> InputSourceOrder(std::string_view qtPlatform, bool haveXDisplay, bool waylandSession) {
+    if (waylandSession || qtPlatform.substr(0, 7) == "wayland") return {InputSource::SessionIdle};
+    if (haveXDisplay || qtPlatform == "xcb") return {InputSource::X11Desktop};
+    return {};
 }
 
 std::unique_ptr<KeyState> MakeSystemKeyState() {
     const QString platformName = QGuiApplication::platformName();
     const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const std::string wayland = wayland::SessionDisplay();
     const bool haveX = display && *display;
     std::string reason = "no X display and no Wayland session";
-    for (InputSource source : InputSourceOrder(platformName.toStdString(), haveX, wayland && *wayland)) {
+    for (InputSource source : InputSourceOrder(platformName.toStdString(), haveX, !wayland.empty())) {
         if (source == InputSource::SessionIdle)
-            return std::make_unique<SessionIdleKeyState>(QDBusConnection::sessionBus());
+            return std::make_unique<SessionIdleKeyState>(QDBusConnection::sessionBus(), wayland);
         std::string name = x11::QtDisplayName();
         if (name.empty() && haveX) name = display;
         if (auto keys = X11DesktopKeyState::Open(name, &reason)) return keys;

@@ -153,6 +153,8 @@ void FileRegistry::WriteAutostart(const std::string& runValue) const {
         << "Name=Tessaly\n"
         << "Icon=tessaly\n"
         << "Exec=" << DesktopExecArgument(program_) << "\n"
+        // Once the program is removed the desktop passes the entry over instead of failing.
+        << "TryExec=" << DesktopEntryString(program_) << "\n"
         << "Path=" << DesktopEntryString(folder) << "\n"
         << "X-GNOME-Autostart-enabled=true\n";
     out.flush();

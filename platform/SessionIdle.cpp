@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/Input.h"
+#include "platform/Wayland.h"
 
 namespace platform {
 
@@ -46,18 +47,64 @@ bool IdleTimeShowsInput(long long previousIdleMs, long long idleMs, long long se
     return idleMs + kRoundingMs < previousIdleMs + std::max(0LL, sendGapMs);
 }
 
-SessionIdleKeyState::SessionIdleKeyState(const QDBusConnection& bus) : bus_(bus) { Ask(); }
+SessionIdleKeyState::SessionIdleKeyState(const QDBusConnection& bus, std::string waylandDisplay,
+                                         std::chrono::milliseconds retry)
+    : bus_(bus), waylandDisplay_(std::move(waylandDisplay)), retry_(retry) {
+    lastTry_ = std::chrono::steady_clock::now();
+    OpenCompositor();
+    if (!compositor_) Ask();
+}
 
 // The question in flight is a child: it goes with this object, and so does its answer.
 SessionIdleKeyState::~SessionIdleKeyState() = default;
 
+void SessionIdleKeyState::OpenCompositor() {
+    if (waylandDisplay_.empty()) {
+        compositorWhy_.clear();
+        return;
+    }
+    compositor_ = wayland::IdleWatch::Open(waylandDisplay_, &compositorWhy_);
+    if (compositor_) {
+        gaveUp_ = false;
+        // The D-Bus side rests while the compositor answers.
+        sourceWorks_ = false;
+        haveSample_ = false;
+    }
+}
+
 QString SessionIdleKeyState::Source() const {
+    if (compositor_) return QString::fromLatin1(compositor_->Protocol());
     return sourceWorks_ && !gaveUp_ ? QString::fromLatin1(kServices[source_].service) : QString();
+}
+
+void SessionIdleKeyState::TryAgain() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastTry_ < retry_) return;
+    lastTry_ = now;
+    OpenCompositor();
+    if (!compositor_ && gaveUp_ && !inFlight_) {
+        // The services from the first again: one may have come since.
+        gaveUp_ = false;
+        source_ = 0;
+        sourceWorks_ = false;
+        haveSample_ = false;
+        Ask();
+    }
 }
 
 short SessionIdleKeyState::GetAsyncKeyState(int vk) {
     if (vk <= 0 || vk >= 256) return 0;
     const bool own = record_.Take(vk);
+    if (compositor_ && compositor_->Broken()) {
+        // The compositor went away (restarted, or the session ended): the bus until it is
+        // back.
+        compositorWhy_ = "the Wayland compositor closed the connection";
+        compositor_.reset();
+        lastTry_ = std::chrono::steady_clock::now();
+        Ask();
+    }
+    if (!compositor_ && (gaveUp_ || !sourceWorks_)) TryAgain();
+    if (compositor_) return (compositor_->TakeActivity() || own) ? 1 : 0;
     const bool input = activity_;
     activity_ = false;
     Ask();
@@ -65,9 +112,10 @@ short SessionIdleKeyState::GetAsyncKeyState(int vk) {
 }
 
 void SessionIdleKeyState::Ask() {
-    if (gaveUp_ || inFlight_) return;
+    if (gaveUp_ || inFlight_ || compositor_) return;
     if (!bus_.isConnected()) {
-        GiveUp(QStringLiteral("no session bus"));
+        GiveUp((compositorWhy_.empty() ? QString() : QString::fromStdString(compositorWhy_) + QStringLiteral(", ")) +
+               QStringLiteral("no session bus"));
         return;
     }
     const IdleService& s = kServices[source_];
@@ -105,6 +153,7 @@ void SessionIdleKeyState::OnReply(QDBusPendingCallWatcher* call) {
             return;
         }
         QStringList names;
+        if (!compositorWhy_.empty()) names << QString::fromStdString(compositorWhy_);
         for (const IdleService& s : kServices) names << QString::fromLatin1(s.service);
         GiveUp(QStringLiteral("no session idle time (") + names.join(QStringLiteral(", ")) + QStringLiteral(")"));
         emit Answered();
@@ -121,6 +170,10 @@ void SessionIdleKeyState::OnReply(QDBusPendingCallWatcher* call) {
 void SessionIdleKeyState::GiveUp(const QString& why) {
     if (gaveUp_) return;
     gaveUp_ = true;
+    lastTry_ = std::chrono::steady_clock::now();
+    // Once: the retries that fail again change nothing the user should hear about.
+    if (said_) return;
+    said_ = true;
     std::fprintf(stderr, "tessaly: %s: the idle check sees only keys typed into this program's windows\n",
                  why.toLocal8Bit().constData());
     std::fflush(stderr);

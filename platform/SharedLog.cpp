@@ -73,8 +73,10 @@ void AppendToSharedLog(const std::string& path, std::string_view line) {
         WriteAll(fd, line.data(), line.size());
         SyncFile(fd);
     } catch (...) {
-        // Half a line would run into the next one appended; the file keeps whole lines.
-        (void)::ftruncate(fd, size);
+        // Half a line would run into the next one appended; the file keeps whole lines. If
+        // this fails too, the next append cuts the torn tail away.
+        if (::ftruncate(fd, size) != 0) {
+        }
         throw;
     }
     if (::close(closer.fd) != 0) {

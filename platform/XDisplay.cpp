@@ -1,5 +1,6 @@
 #include "platform/XDisplay.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 namespace platform {
@@ -9,6 +10,27 @@ bool CanOpenXDisplay(const std::string& name) {
     if (!d) return false;
     XCloseDisplay(d);
     return true;
+}
+
+int WindowManagerActive(const std::string& name, unsigned long window) {
+    Display* d = XOpenDisplay(name.empty() ? nullptr : name.c_str());
+    if (!d) return -1;
+    const Atom active = XInternAtom(d, "_NET_ACTIVE_WINDOW", True);
+    int result = -1;
+    if (active != None) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(d, DefaultRootWindow(d), active, 0, 1, False, XA_WINDOW, &type, &format, &count, &after,
+                               &data) == Success &&
+            type == XA_WINDOW && format == 32 && count == 1 && data) {
+            result = *reinterpret_cast<unsigned long*>(data) == window ? 1 : 0;
+        }
+        if (data) XFree(data);
+    }
+    XCloseDisplay(d);
+    return result;
 }
 
 }  // namespace platform

@@ -17,7 +17,10 @@ deb=${debs[0]}
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = tessaly ] || bad "Package: $(field Package)"
-[ "$(field Version)" = "${TESSALY_VERSION:-1.40}" ] || bad "Version: $(field Version)"
+[ "$(field Version)" = "${TESSALY_VERSION:-1.40}-1" ] || bad "Version: $(field Version)"
+maintainer=$(field Maintainer)
+grep -qE '^[^<>]+ <[^@<>]+@[a-z0-9-]+(\.[a-z0-9-]+)+>$' <<<"$maintainer" && ! grep -q localhost <<<"$maintainer" \
+  || bad "Maintainer: $maintainer"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || bad "Architecture: $(field Architecture)"
 depends=$(field Depends)
 # From the shared libraries (shlibdeps) and what is loaded at run time.
@@ -26,7 +29,7 @@ for want in libc6 libqt6core6 libqt6widgets6 libqt6printsupport6 libqt6svg6 libg
             gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad \
             gstreamer1.0-libav gstreamer1.0-x 'gstreamer1.0-alsa | gstreamer1.0-pulseaudio' \
             fonts-ipafont-mincho fonts-ipafont-gothic 'timgm6mb-soundfont | fluid-soundfont-gm' \
-            qt6-qpa-plugins qt6-translations-l10n; do
+            qt6-qpa-plugins qt6-wayland qt6-translations-l10n; do
   grep -qE "(^|, )${want//|/\\|}( \(|,|$)" <<<"$depends" || bad "Depends lacks '$want': $depends"
 done
 # Every package named must exist for apt to install the file (when apt has its lists). One
@@ -40,10 +43,22 @@ fi
 
 dpkg-deb -c "$deb" >"$tmp/contents"
 for f in ./usr/bin/tessaly ./usr/libexec/tessaly/tessaly-picture ./usr/libexec/tessaly/tessaly-media.so ./usr/share/applications/tessaly.desktop ./usr/share/icons/hicolor/256x256/apps/tessaly.png \
-         ./usr/share/man/man1/tessaly.1 ./usr/share/man/ja/man1/tessaly.1 \
+         ./usr/share/man/man1/tessaly.1.gz ./usr/share/man/ja/man1/tessaly.1.gz \
+         ./usr/share/doc/tessaly/copyright ./usr/share/doc/tessaly/changelog.Debian.gz \
          ./usr/share/metainfo/jp.tessaly.tessaly.metainfo.xml ./etc/fonts/conf.d/65-tessaly-ms-fonts.conf; do
   grep -qF " $f" "$tmp/contents" || bad "the package lacks $f"
 done
+
+# Debian's own check of the package: nothing to say, down to the pedantic and the
+# informational remarks.
+if command -v lintian >/dev/null; then
+  # As root it first says that it would rather not run as root.
+  lintian --pedantic -I -E --color never "$deb" 2>&1 | grep -v 'running with root privileges is not recommended' \
+    >"$tmp/lintian.out" || true
+  [ ! -s "$tmp/lintian.out" ] || bad "lintian: $(cat "$tmp/lintian.out")"
+else
+  bad "lintian is not installed"
+fi
 
 # The packed program starts and ends its unattended run.
 dpkg-deb -x "$deb" "$tmp/root"

@@ -19,6 +19,8 @@ packages=(
   desktop-file-utils appstream man-db groff-base fontconfig dpkg-dev file qt6-translations-l10n
   qt6-qpa-plugins libglib2.0-bin ccache
   libseccomp-dev
+  libwayland-dev wayland-protocols plasma-wayland-protocols qt6-wayland
+  weston sway xwayland wtype foot grim lintian
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -42,6 +42,7 @@ TEST_F(Autostart, AgreeingRegistersThisFolderForTheNextStart) {
     EXPECT_EQ(registry->ReadString("Run", "_KDR_", "xx"), "\"" + dir + "/kdr.exe\"");
     std::string entry = ReadFile(registry->AutostartPath());
     EXPECT_NE(entry.find("Exec=\"/usr/bin/tessaly\"\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("TryExec=/usr/bin/tessaly\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("Path=" + dir + "\n"), std::string::npos) << entry;
 
     // Never asked again; the next start works in the registered folder wherever it starts.
@@ -169,6 +170,14 @@ TEST_F(AutostartEntry, ExecAndPathSurviveTheCharactersTheFormatReserves) {
         ASSERT_TRUE(WaitForFile(dir, marker)) << entry;
         // The program started is the one named, in the folder named.
         EXPECT_EQ(ReadFile(marker), program + "\n" + folder + "\n") << entry;
+        // Once the program is gone (the package purged) the entry is passed over: TryExec
+        // names the same path.
+        ::unlink(marker.c_str());
+        ASSERT_EQ(::unlink(program.c_str()), 0);
+        auto [goneCode, goneOut] =
+            RunTool(QStringLiteral("gio"), {QStringLiteral("launch"), QString::fromStdString(reg.AutostartPath())}, QDir::rootPath());
+        EXPECT_NE(goneCode, 0) << goneOut << entry;
+        EXPECT_FALSE(platform::FileExists(marker));
     }
 }
 

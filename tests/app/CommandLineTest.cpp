@@ -90,6 +90,61 @@ TEST(CommandLineParse, WhetherAnXDisplayIsNeeded) {
     EXPECT_EQ(CannotOpenDisplayLine(""), "tessaly: cannot open display (DISPLAY is not set)");
 }
 
+// The platform Qt is started on: the session's first, the next that can work where it
+// cannot, and one plain line where none can.
+TEST(CommandLineParse, PlatformChoiceFollowsTheSessionAndFallsBack) {
+    PlatformFacts wayland;  // a Wayland session with Xwayland, everything installed
+    wayland.waylandDisplay = "wayland-1";
+    wayland.waylandPlugin = wayland.waylandReachable = true;
+    wayland.xDisplay = ":0";
+    wayland.xProbed = wayland.xcbPlugin = wayland.xReachable = true;
+    PlatformFacts x11;  // an X session
+    x11.xDisplay = ":0";
+    x11.xProbed = x11.xcbPlugin = x11.xReachable = true;
+    struct Case {
+        const char* what;
+        std::vector<const char*> args;
+        const char* qpa;
+        PlatformFacts facts;
+        std::string platforms, failure;
+    };
+    auto with = [](PlatformFacts f, auto change) {
+        change(f);
+        return f;
+    };
+    const Case cases[] = {
+        {"wayland session", {}, nullptr, wayland, "wayland;xcb", ""},
+        {"x session", {}, nullptr, x11, "xcb", ""},
+        {"no wayland plugin: Xwayland", {}, nullptr, with(wayland, [](auto& f) { f.waylandPlugin = false; }), "xcb", ""},
+        {"compositor gone: Xwayland", {}, nullptr, with(wayland, [](auto& f) { f.waylandReachable = false; }), "xcb", ""},
+        {"X not probed is left to Qt", {}, nullptr, with(wayland, [](auto& f) { f.xProbed = false; }), "wayland;xcb", ""},
+        {"the user's list, narrowed", {}, "xcb;wayland", with(wayland, [](auto& f) { f.xReachable = false; }), "wayland",
+         ""},
+        {"offscreen is Qt's", {}, "offscreen", PlatformFacts{}, "offscreen", ""},
+        {"-platform wins and is left as given", {"-platform", "wayland"}, "xcb", wayland, "", ""},
+        {"nothing works on a wayland session", {}, nullptr,
+         with(wayland, [](auto& f) { f.waylandPlugin = false, f.xReachable = false, f.xDisplay = ""; }), "",
+         "tessaly: cannot open display (Wayland \"wayland-1\": Qt's Wayland platform plugin is not installed "
+         "(qt6-wayland); DISPLAY is not set)"},
+        {"no compositor, X refuses", {}, nullptr,
+         with(wayland, [](auto& f) { f.waylandReachable = false, f.xReachable = false; }), "",
+         "tessaly: cannot open display (Wayland \"wayland-1\": no compositor answers; X \":0\" does not open)"},
+        {"-platform wayland without a session", {"-platform", "wayland"}, nullptr,
+         with(x11, [](auto& f) { f.waylandPlugin = true; }), "",
+         "tessaly: cannot open display (Wayland \"wayland-0\": no compositor answers)"},
+        {"X only, as always", {}, nullptr, with(x11, [](auto& f) { f.xReachable = false; }), "",
+         "tessaly: cannot open display \":0\""},
+        {"no X plugin", {}, "xcb", with(x11, [](auto& f) { f.xcbPlugin = false; }), "",
+         "tessaly: cannot open display (X: Qt's X11 platform plugin is not installed (qt6-qpa-plugins))"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const PlatformChoice choice = ChoosePlatform(Parse(c.args), c.qpa, c.facts);
+        EXPECT_EQ(choice.platforms, c.platforms);
+        EXPECT_EQ(choice.failure, c.failure);
+    }
+}
+
 TEST(CommandLineParse, HelpInTheUsersLanguage) {
     for (const char* locale : {"ja_JP.UTF-8", "ja", "ja_JP.eucJP"})
         EXPECT_NE(HelpText(locale).find("使い方: tessaly [--menu]"), std::string::npos) << locale;

@@ -121,8 +121,13 @@ TEST(SingleInstance, OnlyTheFrontRequestRaisesAndStrangersDoNotStopTheChannel) {
     QTemporaryDir a, b;
     const std::string fa = a.path().toStdString(), fb = b.path().toStdString();
     int raised = 0, raisedOther = 0;
+    std::string tokenSeen = "unset";
     platform::SingleInstance first;
-    ASSERT_TRUE(first.Claim(fa, [&] { ++raised; }));
+    ASSERT_TRUE(first.Claim(fa, [&](const std::string& token, auto answer) {
+        ++raised;
+        tokenSeen = token;
+        answer(platform::FrontOutcome::Active);
+    }));
     // A stranger on the channel: a long line, then a short one that is not the request.
     for (const std::string& junk : {std::string(5000, 'x'), std::string("back\n")}) {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -147,14 +152,102 @@ TEST(SingleInstance, OnlyTheFrontRequestRaisesAndStrangersDoNotStopTheChannel) {
     // A second claim of the folder is refused and raises the first; one of another folder
     // is granted and raises nothing.
     platform::SingleInstance second, other;
-    EXPECT_FALSE(second.Claim(fa + "/", [&] { ++raisedOther; }));
-    EXPECT_TRUE(WaitFor([&] { return raised == 1; }));
-    EXPECT_TRUE(other.Claim(fb, [&] { ++raisedOther; }));
+    auto countOther = [&](const std::string&, auto answer) {
+        ++raisedOther;
+        answer(platform::FrontOutcome::Active);
+    };
+    platform::FrontOutcome outcome = platform::FrontOutcome::NotReached;
+    EXPECT_FALSE(second.Claim(fa + "/", countOther, [] { return std::string("launcher-token-1"); }, &outcome));
+    EXPECT_EQ(raised, 1);  // the answer came back before the claim returned
+    EXPECT_EQ(outcome, platform::FrontOutcome::Active);
+    EXPECT_EQ(tokenSeen, "launcher-token-1");
+    EXPECT_TRUE(other.Claim(fb, countOther));
     EXPECT_EQ(raisedOther, 0);
-    EXPECT_TRUE(platform::RequestFront(platform::InstanceChannelName(fa), 5000));
-    EXPECT_TRUE(WaitFor([&] { return raised == 2; }));
+    EXPECT_EQ(platform::RequestFront(first.Channel(), "", 5000), platform::FrontOutcome::Active);
+    EXPECT_EQ(raised, 2);
+    EXPECT_EQ(tokenSeen, "");
+    // A token that is no token (blanks, control characters, far too long) is not passed on.
+    for (const std::string& bad : {std::string("two words"), std::string("tab\there"), std::string(600, 'x')}) {
+        EXPECT_EQ(platform::RequestFront(first.Channel(), bad, 5000), platform::FrontOutcome::Active);
+        EXPECT_EQ(tokenSeen, "");
+    }
     // Nobody on a channel: the request gives up at its deadline.
-    EXPECT_FALSE(platform::RequestFront(platform::InstanceChannelName(fa + "/none"), 300));
+    EXPECT_EQ(platform::RequestFront(platform::InstanceChannelName(fa + "/none"), "", 300),
+              platform::FrontOutcome::NotReached);
+}
+
+// A listening socket under an abstract name that never accepts: a stale holder of the name.
+int HoldName(const std::string& name) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());
+    const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 8) != 0) return -1;
+    return fd;
+}
+
+TEST(SingleInstance, AStaleChannelNameIsPassedOverAndTheLockFileTellsTheNewOne) {
+    QTemporaryDir a;
+    const std::string fa = a.path().toStdString();
+    const std::string base = platform::InstanceChannelName(fa);
+    // The copy that held the folder is gone; a process it started kept its channel's name.
+    const int stale = HoldName(base);
+    ASSERT_GE(stale, 0) << std::strerror(errno);
+    int raised = 0;
+    platform::SingleInstance first;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(first.Claim(fa, [&](const std::string&, auto answer) {
+        ++raised;
+        answer(platform::FrontOutcome::Attention);
+    }));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(first.Channel(), base + "/" + std::to_string(::getpid()));
+    EXPECT_EQ(FolderLock::HolderChannel(fa), first.Channel());
+    EXPECT_EQ(FolderLock::HolderPid(fa), static_cast<long>(::getpid()));
+    // A later start reaches the new copy, not the stale name, and hears what happened.
+    platform::SingleInstance second;
+    platform::FrontOutcome outcome = platform::FrontOutcome::NotReached;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(second.Claim(fa, nullptr, nullptr, &outcome));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(outcome, platform::FrontOutcome::Attention);
+    EXPECT_EQ(raised, 1);
+    EXPECT_NE(said.find("marked as wanting attention"), std::string::npos) << said;
+    // Failure twin: a lock file that names a channel of another folder is not followed; the
+    // folder's own name is asked, where the stale holder takes the request and says nothing.
+    const std::string lock = fa + "/" + platform::kInstanceLockName;
+    {
+        std::ofstream(lock, std::ios::trunc) << ::getpid() << "\n" << platform::InstanceChannelName("/elsewhere") << "\n";
+    }
+    EXPECT_EQ(FolderLock::HolderChannel(fa), platform::InstanceChannelName("/elsewhere"));
+    platform::SingleInstance third;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(third.Claim(fa, nullptr, nullptr, &outcome));
+    const std::string silent = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(outcome, platform::FrontOutcome::NoAnswer);
+    EXPECT_EQ(raised, 1);
+    EXPECT_NE(silent.find("did not answer"), std::string::npos) << silent;
+    ::close(stale);
+}
+
+TEST(SingleInstance, AHolderWithoutAChannelIsNotReachedAndOneThatEndsMeanwhileMakesWay) {
+    QTemporaryDir a;
+    const std::string fa = a.path().toStdString();
+    auto holder = std::make_unique<FolderLock>();
+    ASSERT_EQ(holder->Acquire(fa), State::Held);
+    platform::SingleInstance second;
+    platform::FrontOutcome outcome = platform::FrontOutcome::Active;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(second.Claim(fa, nullptr, nullptr, &outcome));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(outcome, platform::FrontOutcome::NotReached);
+    EXPECT_NE(said.find("could not be reached"), std::string::npos) << said;
+    // The holder ends while it is being asked: this start takes the folder instead of ending.
+    QTimer::singleShot(300, [&] { holder.reset(); });
+    platform::SingleInstance third;
+    EXPECT_TRUE(third.Claim(fa, nullptr));
+    EXPECT_FALSE(third.Channel().empty());
 }
 
 // The program itself, in a folder of its own, with its configuration in the test's folder.
@@ -227,6 +320,12 @@ TEST(SingleInstanceRun, ASecondStartInTheFolderBringsTheFirstUpAndEndsAnotherFol
     EXPECT_TRUE(err.contains(QString::number(first.process.processId()))) << err.toStdString();
     EXPECT_FALSE(QString::fromUtf8(second.process.readAllStandardOutput()).contains(QStringLiteral("instance")));
     EXPECT_TRUE(first.Says(QStringLiteral("front"))) << first.out.toStdString();
+    // It says what the first copy saw happen, not what it hoped for.
+    if (first.Says(QStringLiteral("front active")))
+        EXPECT_TRUE(err.contains(QStringLiteral("its window came to the front"))) << err.toStdString();
+    else
+        EXPECT_TRUE(first.Says(QStringLiteral("front behind")) && err.contains(QStringLiteral("kept its window behind")))
+            << err.toStdString() << first.out.toStdString();
     // The second copy wrote nothing in the folder.
     EXPECT_EQ(Snapshot(one.toStdString()), before);
 
@@ -238,6 +337,8 @@ TEST(SingleInstanceRun, ASecondStartInTheFolderBringsTheFirstUpAndEndsAnotherFol
     ::kill(static_cast<pid_t>(first.process.processId()), SIGCONT);
     ASSERT_TRUE(ended);
     EXPECT_EQ(whileBusy.process.exitCode(), 0);
+    const QString busyErr = QString::fromUtf8(whileBusy.process.readAllStandardError());
+    EXPECT_TRUE(busyErr.contains(QStringLiteral("did not answer in time"))) << busyErr.toStdString();
     EXPECT_TRUE(first.Says(QStringLiteral("front"), 2)) << first.out.toStdString();
     EXPECT_EQ(Snapshot(one.toStdString()), before);
 
@@ -246,7 +347,7 @@ TEST(SingleInstanceRun, ASecondStartInTheFolderBringsTheFirstUpAndEndsAnotherFol
     ASSERT_TRUE(beside.Says(QStringLiteral("instance %1").arg(beside.process.processId())))
         << beside.out.toStdString();
     EXPECT_EQ(first.process.state(), QProcess::Running);
-    EXPECT_EQ(first.out.count(QStringLiteral("front")), 2);  // nothing from the other folder
+    EXPECT_EQ(first.out.split(QLatin1Char('\n')).count(QStringLiteral("front")), 2);  // nothing from the other folder
 
     // A killed copy leaves its lock file behind, and it blocks nothing.
     ::kill(static_cast<pid_t>(first.process.processId()), SIGKILL);
