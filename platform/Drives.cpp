@@ -111,15 +111,23 @@ void Stamp(int fd, FolderStamp* stamp) {
     *stamp = FolderStamp{};
     ::clock_gettime(CLOCK_REALTIME, &stamp->takenAt);
     struct stat st{};
-    struct statfs fs{};
-    if (::fstat(fd, &st) != 0 || ::fstatfs(fd, &fs) != 0) return;  // timesTell stays false
+    if (::fstat(fd, &st) != 0) return;  // timesTell stays false
+    // A walk stays on one file system: ask for its kind when the device changes.
+    thread_local dev_t lastDev = 0;
+    thread_local bool lastTell = false;
+    if (st.st_dev != lastDev || lastDev == 0) {
+        struct statfs fs{};
+        if (::fstatfs(fd, &fs) != 0) return;
+        lastDev = st.st_dev;
+        lastTell = TimesTell(fs);
+    }
     stamp->dev = st.st_dev;
     stamp->ino = st.st_ino;
     stamp->mode = st.st_mode;
     stamp->links = st.st_nlink;
     stamp->ctime = st.st_ctim;
     stamp->mtime = st.st_mtim;
-    stamp->timesTell = TimesTell(fs);
+    stamp->timesTell = lastTell;
 }
 
 // A plain read of a folder's entries in the file system's order, without the rules.

@@ -49,12 +49,17 @@ ReadAheadLevel::~ReadAheadLevel() {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
     }
-    changed_.notify_all();
+    room_.notify_all();
     for (std::thread& t : helpers_) t.join();
 }
 
 bool ReadAheadLevel::MayClaim() const {
     return next_ < folders_.Count() && next_ < at_ + window_ && bytes_ < options_.windowBytes;
+}
+
+bool ReadAheadLevel::HelpersWanted() const {
+    return helpersWaiting_ > 0 && next_ < folders_.Count() && next_ - at_ <= window_ / 2 &&
+           bytes_ <= options_.windowBytes / 2;
 }
 
 void ReadAheadLevel::Help() {
@@ -63,7 +68,11 @@ void ReadAheadLevel::Help() {
         int index;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [this] { return stop_ || next_ >= folders_.Count() || MayClaim(); });
+            while (!stop_ && next_ < folders_.Count() && !MayClaim()) {
+                ++helpersWaiting_;
+                room_.wait(lock);
+                --helpersWaiting_;
+            }
             if (stop_ || next_ >= folders_.Count()) return;
             index = next_++;
             ring_[static_cast<size_t>(index % window_)].state = SlotState::Reading;
@@ -89,6 +98,7 @@ void ReadAheadLevel::Help() {
         } catch (const std::exception&) {
             ok = false;  // out of memory here: the walk reads the folder itself
         }
+        bool walkWaits;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             Slot& slot = ring_[static_cast<size_t>(index % window_)];
@@ -99,8 +109,9 @@ void ReadAheadLevel::Help() {
             slot.state = SlotState::Done;
             bytes_ += slot.entries.size();
             counts_.mostBytes = std::max(counts_.mostBytes, bytes_);
+            walkWaits = walkWaitsFor_ == index;
         }
-        changed_.notify_all();
+        if (walkWaits) ready_.notify_one();
         if (options_.onReadAhead) options_.onReadAhead(index);
     }
 }
@@ -113,6 +124,7 @@ bool ReadAheadLevel::InTurn(int index, const FolderEntryFn& onEntry) {
 
 bool ReadAheadLevel::Read(int index, const FolderEntryFn& onEntry) {
     Slot taken;
+    bool wake = false;
     {
         std::unique_lock<std::mutex> lock(mutex_);
         // Folders are taken in order; anything else is read as it is now.
@@ -123,12 +135,15 @@ bool ReadAheadLevel::Read(int index, const FolderEntryFn& onEntry) {
         if (next_ <= index) {
             // No helper got to it: read it here, and let the helpers go on behind it.
             next_ = at_ = index + 1;
+            const bool wake = HelpersWanted();
             lock.unlock();
-            changed_.notify_all();
+            if (wake) room_.notify_all();
             return InTurn(index, onEntry);
         }
         Slot& slot = ring_[static_cast<size_t>(index % window_)];
-        changed_.wait(lock, [&] { return slot.state == SlotState::Done; });
+        walkWaitsFor_ = index;
+        ready_.wait(lock, [&] { return slot.state == SlotState::Done; });
+        walkWaitsFor_ = -1;
         bytes_ -= slot.entries.size();
         taken.ok = slot.ok;
         taken.whole = slot.whole;
@@ -137,8 +152,9 @@ bool ReadAheadLevel::Read(int index, const FolderEntryFn& onEntry) {
         slot.state = SlotState::Empty;
         // Only now may a helper take this slot for a folder further on.
         at_ = index + 1;
+        wake = HelpersWanted();
     }
-    changed_.notify_all();
+    if (wake) room_.notify_all();
     path_.assign(folders_.At(index));
     // A failed read ahead proves nothing about now (the folder may have come back): the
     // turn reads it as it is.

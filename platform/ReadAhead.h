@@ -39,6 +39,8 @@ private:
     };
     void Help();
     bool MayClaim() const;
+    // Called with the lock held after the walk moved on.
+    bool HelpersWanted() const;
     bool InTurn(int index, const FolderEntryFn& onEntry);
 
     const PathList& folders_;
@@ -49,7 +51,12 @@ private:
     const int window_;
 
     std::mutex mutex_;
-    std::condition_variable changed_;
+    // Helpers wait for room ahead; the walk waits for the folder at its turn. Each side is
+    // woken only when the other has something for it, and helpers only once half the
+    // window is free again: a wake-up per folder would cost more than a warm read.
+    std::condition_variable room_, ready_;
+    int helpersWaiting_ = 0;
+    int walkWaitsFor_ = -1;
     std::vector<Slot> ring_;
     // The next folder nobody has claimed; the folder the walk is at; bytes held.
     int next_ = 0;
