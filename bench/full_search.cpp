@@ -381,7 +381,16 @@ int main(int argc, char** argv) {
     cs.push_back({"Tessaly", ours(-1), {}, {}, 0});
     if (inTurnToo) cs.push_back({"Tessaly, read in turn", ours(0), {}, {}, 0});
     if (alone) {
-        for (int r = 0; r < rounds; ++r) std::printf("Tessaly %.3f s\n", cs[0].run().seconds);
+        // Cold too unless --warm-only; the walk's own share is printed beside the span.
+        for (int r = 0; r < rounds; ++r) {
+            const bool cold = coldRounds && (!warmRounds || r % 2) && DropCaches();
+            platform::ReadAheadCounts before = drives->ReadAheadDone();
+            const double s = cs[0].run().seconds;
+            const platform::ReadAheadCounts& c = drives->ReadAheadDone();
+            std::printf("Tessaly %s %.3f s: %ld handed over, %ld not reached, %ld failed ahead, %ld not vouched for\n",
+                        cold ? "cold" : "warm", s, c.handedOver - before.handedOver, c.notReached - before.notReached,
+                        c.failedAhead - before.failedAhead, c.notVouched - before.notVouched);
+        }
         windows.reset();
         std::string rm = std::string("rm -rf ") + work;
         return std::system(rm.c_str()) == 0 ? 0 : 1;

@@ -58,7 +58,7 @@ bool ReadAheadLevel::MayClaim() const {
 }
 
 bool ReadAheadLevel::HelpersWanted() const {
-    return helpersWaiting_ > 0 && next_ < folders_.Count() && next_ - at_ <= window_ / 2 &&
+    return helpersWaiting_ > 0 && next_ < folders_.Count() && next_ - at_ <= window_ * 3 / 4 &&
            bytes_ <= options_.windowBytes / 2;
 }
 
@@ -138,6 +138,7 @@ bool ReadAheadLevel::Read(int index, const FolderEntryFn& onEntry) {
             const bool wake = HelpersWanted();
             lock.unlock();
             if (wake) room_.notify_all();
+            ++counts_.notReached;
             return InTurn(index, onEntry);
         }
         Slot& slot = ring_[static_cast<size_t>(index % window_)];
@@ -159,6 +160,7 @@ bool ReadAheadLevel::Read(int index, const FolderEntryFn& onEntry) {
     // A failed read ahead proves nothing about now (the folder may have come back): the
     // turn reads it as it is.
     if (!taken.ok || !taken.whole || !StillAsStamped(path_, taken.stamp, options_.settled)) {
+        ++(taken.ok ? counts_.notVouched : counts_.failedAhead);
         ++counts_.readInTurn;
         return inTurn_(path_, onEntry);
     }

@@ -52,8 +52,8 @@ private:
 
     std::mutex mutex_;
     // Helpers wait for room ahead; the walk waits for the folder at its turn. Each side is
-    // woken only when the other has something for it, and helpers only once half the
-    // window is free again: a wake-up per folder would cost more than a warm read.
+    // woken only when the other has something for it, and helpers only once a quarter of
+    // the window is free again: a wake-up per folder would cost more than a warm read.
     std::condition_variable room_, ready_;
     int helpersWaiting_ = 0;
     int walkWaitsFor_ = -1;

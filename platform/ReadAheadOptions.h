@@ -11,7 +11,7 @@ struct ReadAheadOptions {
     // Helper threads per level; 0 reads every folder at its turn.
     int threads = 6;
     // Folders read ahead of the one the walk is at, at most.
-    int window = 48;
+    int window = 256;
     // Entry bytes held for folders not yet taken, at most; a helper waits past it.
     size_t windowBytes = 4u << 20;
     // A folder with more entry bytes than this is not held: it is read again at its turn
@@ -33,6 +33,10 @@ struct ReadAheadCounts {
     // Folders whose entries came from the read ahead, and folders read at their turn.
     long handedOver = 0;
     long readInTurn = 0;
+    // Of those read at their turn: no helper had got to them; the helper's read failed
+    // (a file without a dot is taken along like a folder and fails so); the folder could
+    // not be vouched for (changed, gone, too fresh, too long, another kind of file system).
+    long notReached = 0, failedAhead = 0, notVouched = 0;
     // The most folders held or being read ahead of the walk at once, and their entry bytes.
     int mostAhead = 0;
     size_t mostBytes = 0;
