@@ -1,11 +1,24 @@
-// The full search against find(1) on one generated tree, in one run, alternating rounds.
-// Usage: full_search [tree-folder] [rounds]   (default /tmp/tessaly-search-tree, 5)
-// The tree (about 300,000 files in 30,000 folders) is made on the first run and kept.
+// The full search against find, bfs and fd on one generated tree, in one run, alternating
+// rounds, with the page cache warm and dropped. Measures what the user waits for: from the
+// answer to the question box to the closing box.
+//
+// Usage: full_search [options]
+//   --tree DIR      the tree (default /tmp/tessaly-search-tree, or ...-1m with --million)
+//   --million       a tree of about 1,000,000 files in 100,000 folders instead of 300,000 in 30,000
+//   --rounds N      rounds of each kind (default 5)
+//   --warm-only / --cold-only
+//   --in-turn       also time the search with every folder read at its turn (no read-ahead)
+//   --threads N     helper threads of the read-ahead (default: the program's)
+//   --alone         time only Tessaly (for a profiler)
+// The tree is made on the first run and kept. Cold rounds need root (they write
+// /proc/sys/vm/drop_caches before each run); otherwise they are skipped, and said so.
 // Then: a quick search of a stored list of 100,000 lines, and a keyword filter of
 // 1,000,000 entries on screen. Run it under Xvfb to count the cost of painting.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,13 +28,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/Forms.h"
 #include "app/TForm1.h"
+#include "platform/Drives.h"
 #include "platform/Files.h"
 #include "platform/Fonts.h"
+#include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
 namespace {
@@ -61,14 +77,16 @@ bool IsMp3(const std::string& name) {
 }
 
 // The same tree every time: folders breadth first, a few chains deeper than 17 levels.
-Tree Plan(const std::string& root, bool keepFiles) {
+Tree Plan(const std::string& root, int folderCount, bool keepFiles) {
     Rng rng;
     Tree t;
     t.folders.push_back({root + "/", 0, true});
-    const int kFolders = 30000, kChains = 6, kChainDepth = 24;
-    for (size_t i = 0; t.folders.size() < kFolders - kChains * kChainDepth && i < t.folders.size(); ++i) {
+    const int kChains = 6, kChainDepth = 24;
+    const int wide = folderCount >= 100000 ? 3 : 2;  // levels of 12 subfolders
+    for (size_t i = 0; static_cast<int>(t.folders.size()) < folderCount - kChains * kChainDepth && i < t.folders.size();
+         ++i) {
         const Folder parent = t.folders[i];
-        int subs = parent.depth < 2 ? 12 : 2 + static_cast<int>(rng.Below(4));
+        int subs = parent.depth < wide ? 12 : 2 + static_cast<int>(rng.Below(4));
         for (int k = 0; k < subs; ++k) {
             unsigned kind = rng.Below(100);
             std::string name = kind < 5   ? "My.Folder" + std::to_string(k)
@@ -123,65 +141,188 @@ Tree Plan(const std::string& root, bool keepFiles) {
 }
 
 void Make(const Tree& t, const std::string& root) {
-    std::printf("making the tree under %s ...\n", root.c_str());
+    std::printf("making the tree under %s (%zu folders, %zu files) ...\n", root.c_str(), t.folders.size(),
+                t.files.size());
     std::fflush(stdout);
     for (const Folder& f : t.folders) ::mkdir(f.path.c_str(), 0755);
     for (const std::string& p : t.files) {
         int fd = ::open(p.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
         if (fd >= 0) ::close(fd);
     }
+    ::sync();
     std::FILE* done = std::fopen((root + "/.complete").c_str(), "w");
     if (done) std::fclose(done);
 }
 
-// Runs find and counts the lines it prints.
-double TimeFind(const std::string& root, long* count) {
+// Empties the page, dentry and inode caches. False when this process may not.
+bool DropCaches() {
+    ::sync();
+    int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY);
+    if (fd < 0) return false;
+    bool ok = ::write(fd, "3", 1) == 1;
+    ::close(fd);
+    return ok;
+}
+
+struct Run {
+    double seconds = 0;
+    long lines = 0;
+    long peakKb = 0;
+};
+
+// Runs a finder, counting the lines it prints; its time from start to end.
+Run RunFinder(const std::vector<std::string>& argv) {
     int fds[2];
     if (pipe(fds) != 0) std::exit(1);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    Run r;
     auto start = Clock::now();
     pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 1);
         close(fds[0]);
-        execlp("find", "find", root.c_str(), "-iname", "*.mp3", "-type", "f", static_cast<char*>(nullptr));
+        close(fds[1]);
+        execvp(args[0], args.data());
         _exit(127);
     }
     close(fds[1]);
     char buf[65536];
-    long lines = 0;
-    for (ssize_t r; (r = read(fds[0], buf, sizeof buf)) > 0;) lines += std::count(buf, buf + r, '\n');
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) r.lines += std::count(buf, buf + n, '\n');
     close(fds[0]);
     int ws = 0;
-    waitpid(pid, &ws, 0);
-    *count = lines;
-    return Seconds(start);
+    rusage ru{};
+    wait4(pid, &ws, 0, &ru);
+    r.seconds = Seconds(start);
+    r.peakKb = ru.ru_maxrss;
+    if (!WIFEXITED(ws) || WEXITSTATUS(ws) == 127) r.lines = -1;
+    return r;
+}
+
+bool Installed(const char* program) {
+    std::string cmd = std::string("command -v ") + program + " >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+}
+
+// The floor: the folders the walk reads (names free of dots, 17 levels), level by level,
+// with raw getdents64 into one large buffer on one thread, entries only counted.
+Run RawGetdents(const std::string& root) {
+    Run r;
+    auto start = Clock::now();
+    std::vector<std::string> level{root + "/"}, next;
+    static char buf[1 << 16];
+    long entries = 0;
+    for (int depth = 0; depth < 17 && !level.empty(); ++depth) {
+        next.clear();
+        for (const std::string& dir : level) {
+            int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd < 0) continue;
+            for (long n; (n = ::syscall(SYS_getdents64, fd, buf, sizeof buf)) > 0;) {
+                for (long off = 0; off < n;) {
+                    auto* e = reinterpret_cast<dirent64*>(buf + off);
+                    off += e->d_reclen;
+                    ++entries;
+                    if (e->d_name[0] == '.' || e->d_type != DT_DIR || std::strchr(e->d_name, '.')) continue;
+                    next.push_back(dir + e->d_name + "/");
+                }
+            }
+            ::close(fd);
+        }
+        level.swap(next);
+    }
+    r.seconds = Seconds(start);
+    r.lines = entries;
+    return r;
 }
 
 double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// Answers every question with Yes at once and notes when the answer was given and when
+// the closing box came.
+class TimedBoxes : public platform::MessageBoxes {
+public:
+    platform::BoxAnswer Show(platform::BoxKind kind, const QString&) override {
+        if (kind == platform::BoxKind::Confirmation) {
+            answered = Clock::now();
+            return platform::BoxAnswer::Yes;
+        }
+        closed = Clock::now();
+        return platform::BoxAnswer::Ok;
+    }
+    Clock::time_point answered, closed;
+};
+
+struct Contestant {
+    std::string name;
+    std::function<Run()> run;
+    std::vector<double> warm, cold;
+    long peakKb = 0;
+};
+
+void Report(const char* kind, std::vector<Contestant>& cs) {
+    if (cs[0].warm.empty() && std::string(kind) == "warm") return;
+    if (cs[0].cold.empty() && std::string(kind) == "cold") return;
+    const bool warm = std::string(kind) == "warm";
+    std::printf("%s cache, medians of %zu rounds:\n", kind, warm ? cs[0].warm.size() : cs[0].cold.size());
+    const std::vector<double>& ours = warm ? cs[0].warm : cs[0].cold;
+    for (Contestant& c : cs) {
+        const std::vector<double>& t = warm ? c.warm : c.cold;
+        if (t.empty()) continue;
+        std::vector<double> ratios;
+        for (size_t i = 0; i < t.size() && i < ours.size(); ++i) ratios.push_back(ours[i] / t[i]);
+        std::printf("  %-28s %7.3f s   Tessaly / this: median ratio %.2f (%.2f-%.2f)\n", c.name.c_str(), Median(t),
+                    Median(ratios), *std::min_element(ratios.begin(), ratios.end()),
+                    *std::max_element(ratios.begin(), ratios.end()));
+    }
+}
+
+double MedianRatio(const std::vector<double>& ours, const std::vector<double>& theirs) {
+    std::vector<double> r;
+    for (size_t i = 0; i < ours.size() && i < theirs.size(); ++i) r.push_back(ours[i] / theirs[i]);
+    return Median(r);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    const std::string root = argc > 1 ? argv[1] : "/tmp/tessaly-search-tree";
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    bool million = false, warmRounds = true, coldRounds = true, inTurnToo = false, alone = false;
+    int rounds = 5, threads = -1;
+    std::string root;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--million") million = true;
+        else if (a == "--warm-only") coldRounds = false;
+        else if (a == "--cold-only") warmRounds = false;
+        else if (a == "--in-turn") inTurnToo = true;
+        else if (a == "--alone") alone = true;
+        else if (a == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--threads" && i + 1 < argc) threads = std::atoi(argv[++i]);
+        else if (a == "--tree" && i + 1 < argc) root = argv[++i];
+        else if (a[0] != '-' && root.empty()) root = a;
+        else if (a[0] != '-') rounds = std::max(1, std::atoi(a.c_str()));
+    }
+    if (root.empty()) root = million ? "/tmp/tessaly-search-tree-1m" : "/tmp/tessaly-search-tree";
+    const int folderCount = million ? 100000 : 30000;
     struct stat st{};
     if (::stat((root + "/.complete").c_str(), &st) != 0) {
         // Made in a child, so that the paths it holds do not count in the peak below.
         pid_t pid = fork();
         if (pid == 0) {
             ::mkdir(root.c_str(), 0755);
-            Make(Plan(root, true), root);
+            Make(Plan(root, folderCount, true), root);
             _exit(0);
         }
         int ws = 0;
         waitpid(pid, &ws, 0);
     }
-    Tree tree = Plan(root, false);
-    std::printf("tree: %zu folders, %ld files\n", tree.folders.size(), tree.fileCount);
+    Tree tree = Plan(root, folderCount, false);
+    std::printf("tree: %s, %zu folders, %ld files\n", root.c_str(), tree.folders.size(), tree.fileCount);
     std::vector<Folder>().swap(tree.folders);
 
     // A private working folder and settings, so the program's own files stay out of the way.
@@ -192,19 +333,28 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     platform::InstallFontSubstitutes();
     platform::SetCurrentDir(work);
-    // The real disks, settings and devices, as the program has them.
+    // The real disks, settings and devices, as the program has them; the boxes answer at once.
     platform::InstallSystemServices(QCoreApplication::applicationFilePath().toStdString());
+    auto boxes = std::make_unique<TimedBoxes>();
+    TimedBoxes& timed = *boxes;
+    platform::Current().boxes = std::move(boxes);
+    auto* drives = dynamic_cast<platform::LinuxDrives*>(&*platform::Current().drives);
+    platform::ReadAheadOptions ahead;
+    if (threads >= 0) ahead.threads = threads;
+    drives->SetReadAhead(ahead);
+    std::printf("read-ahead: %d helper threads, window %d folders / %zu KB\n", ahead.threads, ahead.window,
+                ahead.windowBytes / 1024);
     auto windows = std::make_unique<ApplicationWindows>();
     TForm1& form = *Form1;
     form.WorkDir = work;
     form.SpeedButton4Click();
     form.show();
     QApplication::processEvents();
-    // Unattended: no question, no closing message. The idle timers stay off, or an idle
-    // check between rounds would switch the searches back to asking.
+    // Attended, as a user runs it: the question (answered at once) and the closing box. The
+    // idle timers stay off, or an idle check between rounds would switch to unattended.
     form.Timer3->SetEnabled(false);
     form.Timer4->SetEnabled(false);
-    form.IdleSearchActive = 1;
+    form.IdleSearchActive = 0;
     form.ComboBox2->setEditText(QStringLiteral("*.MP3"));
     {
         rusage ru{};
@@ -213,41 +363,122 @@ int main(int argc, char** argv) {
                     QGuiApplication::platformName().toUtf8().constData(), ru.ru_maxrss / 1024.0);
     }
 
-    long findCount = 0;
-    int ourCount = 0;
-    auto ours = [&] {
-        auto start = Clock::now();
-        form.SpeedButton1Click();
-        double s = Seconds(start);
-        ourCount = form.CheckListBox1->Count();
-        QApplication::processEvents();
-        return s;
+    long ourCount = 0;
+    auto ours = [&](int helpers) {
+        return [&, helpers] {
+            platform::ReadAheadOptions o = ahead;
+            if (helpers >= 0) o.threads = helpers;
+            drives->SetReadAhead(o);
+            form.SpeedButton1Click();
+            Run r;
+            r.seconds = std::chrono::duration<double>(timed.closed - timed.answered).count();
+            r.lines = ourCount = form.CheckListBox1->Count();
+            QApplication::processEvents();
+            return r;
+        };
     };
-    ours();  // warm the caches for both
-    TimeFind(root, &findCount);
-    std::vector<double> ourTimes, findTimes, ratios;
+    std::vector<Contestant> cs;
+    cs.push_back({"Tessaly", ours(-1), {}, {}, 0});
+    if (inTurnToo) cs.push_back({"Tessaly, read in turn", ours(0), {}, {}, 0});
+    if (alone) {
+        // Cold too unless --warm-only; the walk's own share is printed beside the span.
+        for (int r = 0; r < rounds; ++r) {
+            const bool cold = coldRounds && (!warmRounds || r % 2) && DropCaches();
+            platform::ReadAheadCounts before = drives->ReadAheadDone();
+            const double s = cs[0].run().seconds;
+            const platform::ReadAheadCounts& c = drives->ReadAheadDone();
+            std::printf("Tessaly %s %.3f s: %ld handed over, %ld not reached, %ld failed ahead, %ld not vouched for\n",
+                        cold ? "cold" : "warm", s, c.handedOver - before.handedOver, c.notReached - before.notReached,
+                        c.failedAhead - before.failedAhead, c.notVouched - before.notVouched);
+        }
+        windows.reset();
+        std::string rm = std::string("rm -rf ") + work;
+        return std::system(rm.c_str()) == 0 ? 0 : 1;
+    }
+    cs.push_back({"find -iname '*.mp3' -type f",
+                  [&] { return RunFinder({"find", root, "-iname", "*.mp3", "-type", "f"}); }, {}, {}, 0});
+    if (Installed("bfs"))
+        cs.push_back({"bfs -iname '*.mp3' -type f",
+                      [&] { return RunFinder({"bfs", root, "-iname", "*.mp3", "-type", "f"}); }, {}, {}, 0});
+    else
+        std::printf("bfs is not installed (bash bench/full_search.sh installs it): left out\n");
+    const char* fd = Installed("fdfind") ? "fdfind" : Installed("fd") ? "fd" : nullptr;
+    if (fd)
+        cs.push_back({"fd -u -i -t f -g '*.mp3'",
+                      [&, fd] { return RunFinder({fd, "-u", "-i", "-t", "f", "-g", "*.mp3", root}); }, {}, {}, 0});
+    else
+        std::printf("fd is not installed (bash bench/full_search.sh installs it): left out\n");
+    cs.push_back({"raw getdents64 (the floor)", [&] { return RawGetdents(root); }, {}, {}, 0});
+
+    const bool canDrop = coldRounds && DropCaches();
+    if (coldRounds && !canDrop)
+        std::printf("cold rounds skipped: the page cache cannot be dropped (writing /proc/sys/vm/drop_caches "
+                    "needs root)\n");
+    // Warm the caches for all, once.
+    for (Contestant& c : cs) c.run();
     for (int r = 0; r < rounds; ++r) {
-        double a = ours();
-        double b = TimeFind(root, &findCount);
-        ourTimes.push_back(a);
-        findTimes.push_back(b);
-        ratios.push_back(a / b);
-        std::printf("round %d: full search %.3f s, find %.3f s, ratio %.2f\n", r + 1, a, b, a / b);
+        for (int cold = 0; cold < 2; ++cold) {
+            if (cold ? !canDrop : !warmRounds) continue;
+            std::printf("%s round %d:", cold ? "cold" : "warm", r + 1);
+            // Each round starts with another contestant.
+            for (size_t k = 0; k < cs.size(); ++k) {
+                Contestant& c = cs[(k + static_cast<size_t>(r)) % cs.size()];
+                if (cold) DropCaches();
+                Run run = c.run();
+                (cold ? c.cold : c.warm).push_back(run.seconds);
+                c.peakKb = std::max(c.peakKb, run.peakKb);
+                std::printf("  %s %.3f", c.name.substr(0, c.name.find(' ')).c_str(), run.seconds);
+            }
+            std::printf("\n");
+        }
     }
     rusage self{};
     getrusage(RUSAGE_SELF, &self);
-    std::printf("median: full search %.3f s, find %.3f s, ratio of medians %.2f, median ratio %.2f\n",
-                Median(ourTimes), Median(findTimes), Median(ourTimes) / Median(findTimes), Median(ratios));
-    std::printf("peak memory of the process running the full search: %.1f MB\n", self.ru_maxrss / 1024.0);
-    std::printf("matches: full search %d, find %ld\n", ourCount, findCount);
+    Report("warm", cs);
+    Report("cold", cs);
+    std::printf("peak memory: Tessaly (the whole program, windows shown) %.1f MB", self.ru_maxrss / 1024.0);
+    for (const Contestant& c : cs)
+        if (c.peakKb > 0) std::printf(", %s %.1f MB", c.name.substr(0, c.name.find(' ')).c_str(), c.peakKb / 1024.0);
+    std::printf("\n");
+    auto byName = [&](const char* prefix) -> Contestant* {
+        for (Contestant& c : cs)
+            if (c.name.rfind(prefix, 0) == 0) return &c;
+        return nullptr;
+    };
+    Contestant *find = byName("find"), *bfs = byName("bfs"), *fdc = byName("fd"), *floor = byName("raw");
+    if (!cs[0].warm.empty()) {
+        const double f = MedianRatio(cs[0].warm, find->warm);
+        std::printf("required warm <= 0.40 x find: %.2f %s", f, f <= 0.4 ? "met" : "NOT MET");
+        if (bfs) {
+            const double b = MedianRatio(cs[0].warm, bfs->warm);
+            std::printf("; below bfs: %.2f %s", b, b < 1 ? "met" : "NOT MET");
+        }
+        if (fdc) {
+            const double d = MedianRatio(cs[0].warm, fdc->warm);
+            std::printf("; below fd: %.2f %s", d, d < 1 ? "met" : "NOT MET");
+        }
+        std::printf("; the floor is %.0f %% of Tessaly's time\n", 100.0 * Median(floor->warm) / Median(cs[0].warm));
+    }
+    if (!cs[0].cold.empty() && fdc) {
+        const double d = MedianRatio(cs[0].cold, fdc->cold);
+        std::printf("required cold <= 0.90 x fd: %.2f %s\n", d, d <= 0.9 ? "met" : "NOT MET");
+    }
+    std::printf("required peak memory < 100 MB: %.1f MB %s\n", self.ru_maxrss / 1024.0,
+                self.ru_maxrss < 100 * 1024 ? "met" : "NOT MET");
+    std::printf("matches: Tessaly %ld, find %ld\n", ourCount, RunFinder({"find", root, "-iname", "*.mp3", "-type", "f"}).lines);
     std::printf("  find also lists: %ld hidden files (.name), %ld inside folders whose name has a dot "
                 "(.cache, My.Folder), %ld more than 16 levels below the root\n",
                 tree.hiddenFile, tree.inDotFolder, tree.belowLimit);
     std::printf("  expected by those rules: %ld; the walk ends interrupted (folders below level 16), "
                 "so nothing is stored\n",
                 tree.ourMatches);
+    const platform::ReadAheadCounts& done = drives->ReadAheadDone();
+    std::printf("read-ahead over all runs: %ld folders handed over, %ld read at their turn, at most %d folders "
+                "and %.1f KB held ahead\n",
+                done.handedOver, done.readInTurn, done.mostAhead, done.mostBytes / 1024.0);
 
     // Quick search of a stored list of 100,000 lines.
+    form.IdleSearchActive = 1;
     {
         platform::TextFileWriter out(form.WorkPath("SearchView.MP3"), platform::TextFileWriter::Mode::Rewrite);
         for (int i = 0; i < 100000; ++i)

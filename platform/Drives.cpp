@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <sstream>
 
 #include "platform/Files.h"
+#include "platform/ReadAhead.h"
 
 namespace platform {
 
@@ -83,7 +86,83 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// File systems of local disks that set a folder's change time on every change of its
+// entries or its permissions. Network, FUSE, overlay and FAT-like file systems may not
+// (or keep times too coarse), so their folders are always read at their turn.
+bool TimesTell(const struct statfs& fs) {
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case EXT4_SUPER_MAGIC:  // also ext2 and ext3
+        case XFS_SUPER_MAGIC:
+        case BTRFS_SUPER_MAGIC:
+        case F2FS_SUPER_MAGIC:
+        case TMPFS_MAGIC:
+        case 0xca451a4eUL:  // bcachefs
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+long long Nanoseconds(const timespec& t) { return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec; }
+
+void Stamp(int fd, FolderStamp* stamp) {
+    *stamp = FolderStamp{};
+    ::clock_gettime(CLOCK_REALTIME, &stamp->takenAt);
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) return;  // timesTell stays false
+    // A walk stays on one file system: ask for its kind when the device changes.
+    thread_local dev_t lastDev = 0;
+    thread_local bool lastTell = false;
+    if (st.st_dev != lastDev || lastDev == 0) {
+        struct statfs fs{};
+        if (::fstatfs(fd, &fs) != 0) return;
+        lastDev = st.st_dev;
+        lastTell = TimesTell(fs);
+    }
+    stamp->dev = st.st_dev;
+    stamp->ino = st.st_ino;
+    stamp->mode = st.st_mode;
+    stamp->links = st.st_nlink;
+    stamp->ctime = st.st_ctim;
+    stamp->mtime = st.st_mtim;
+    stamp->timesTell = lastTell;
+}
+
+// A plain read of a folder's entries in the file system's order, without the rules.
+class InTurnLevel : public LevelReader {
+public:
+    InTurnLevel(Drives& drives, const PathList& folders) : drives_(drives), folders_(folders) {}
+    bool Read(int index, const FolderEntryFn& onEntry) override {
+        path_.assign(folders_.At(index));
+        return drives_.ReadFolder(path_, onEntry);
+    }
+
+private:
+    Drives& drives_;
+    const PathList& folders_;
+    std::string path_;
+};
+
 }  // namespace
+
+std::unique_ptr<LevelReader> Drives::ReadLevel(const PathList& folders) {
+    return std::make_unique<InTurnLevel>(*this, folders);
+}
+
+bool StillAsStamped(const std::string& folder, const FolderStamp& stamp, std::chrono::nanoseconds settled) {
+    if (!stamp.timesTell) return false;
+    // Changed too shortly before the stamp: a change right after it may have been given
+    // the same time by a clock that moves in ticks.
+    if (Nanoseconds(stamp.ctime) + settled.count() > Nanoseconds(stamp.takenAt)) return false;
+    struct stat st{};
+    if (::stat(folder.c_str(), &st) != 0) return false;
+    // Removed, replaced by another folder or file, mounted over, its permissions or its
+    // entries changed: any of these moves one of these.
+    return st.st_dev == stamp.dev && st.st_ino == stamp.ino && st.st_mode == stamp.mode &&
+           st.st_nlink == stamp.links && SameTime(st.st_ctim, stamp.ctime) && SameTime(st.st_mtim, stamp.mtime);
+}
 
 bool IsSystemTree(std::string_view name) {
     // The file-system hierarchy's trees for programs, libraries and machine state, the
@@ -159,10 +238,11 @@ std::vector<std::string> FixedMountPoints(const std::string& mountinfo,
 }
 
 bool ReadFolderEntries(const std::string& folder, const std::set<std::string>* mountPoints,
-                       const FolderEntryFn& onEntry, FolderPlace place) {
+                       const FolderEntryFn& onEntry, FolderPlace place, FolderStamp* stamp) {
     DIR* d = ::opendir(folder.c_str());
     if (!d) return false;
     const int fd = ::dirfd(d);
+    if (stamp) Stamp(fd, stamp);
     const bool checkMounts = mountPoints && !mountPoints->empty();
     std::string full;
     while (dirent* e = ::readdir(d)) {
@@ -240,16 +320,30 @@ std::vector<std::string> LinuxDrives::FixedDrives() {
     return roots;
 }
 
-bool LinuxDrives::IsRootFileSystemTop(const std::string& folder) {
+bool LinuxDrives::IsRootFileSystemTop(const std::string& folder) const {
     return folder == "/" || rootTops_.count(folder) > 0;
+}
+
+bool LinuxDrives::ReadPlaced(const std::string& folder, const FolderEntryFn& onEntry, FolderStamp* stamp) const {
+    FolderPlace place;
+    place.rootFileSystemTop = IsRootFileSystemTop(folder);
+    place.diskTop = place.rootFileSystemTop || mountPoints_.count(folder) > 0;
+    return ReadFolderEntries(folder, mountParents_.count(folder) ? &mountPoints_ : nullptr, onEntry, place, stamp);
 }
 
 bool LinuxDrives::ReadFolder(const std::string& folder, const FolderEntryFn& onEntry) {
     if (!loaded_) LoadMounts();
-    FolderPlace place;
-    place.rootFileSystemTop = IsRootFileSystemTop(folder);
-    place.diskTop = place.rootFileSystemTop || mountPoints_.count(folder) > 0;
-    return ReadFolderEntries(folder, mountParents_.count(folder) ? &mountPoints_ : nullptr, onEntry, place);
+    return ReadPlaced(folder, onEntry, nullptr);
+}
+
+std::unique_ptr<LevelReader> LinuxDrives::ReadLevel(const PathList& folders) {
+    if (readAhead_.threads <= 0 || folders.Count() < 2) return Drives::ReadLevel(folders);
+    // The helpers only read the mount tables, which stay as they are during the level.
+    if (!loaded_) LoadMounts();
+    return std::make_unique<ReadAheadLevel>(
+        folders, readAhead_,
+        [this](const std::string& f, const FolderEntryFn& fn, FolderStamp* s) { return ReadPlaced(f, fn, s); },
+        [this](const std::string& f, const FolderEntryFn& fn) { return ReadFolder(f, fn); }, counts_);
 }
 
 }  // namespace platform

@@ -21,20 +21,21 @@ WalkEnd WalkLevels(const std::vector<std::string>& roots, std::string_view mask,
     // Per folder of the level: how many entries its listing returned (the subfolder pass
     // repaints per entry).
     std::vector<int> entryCounts;
-    std::string dir, path;
+    std::string path;
     for (int level = 0; level < maxLevels; ++level) {
         next.Clear();
         entryCounts.clear();
         const int folders = current.Count();
         sink.BeginMatchesPass(folders);
+        // Gone before the next level replaces the folders it reads.
+        std::unique_ptr<platform::LevelReader> reader = drives.ReadLevel(current);
         for (int i = 0; i < folders; ++i) {
             const std::string_view folder = current.At(i);
             sink.MatchesFolder(i, folder);
-            dir.assign(folder);
             path.assign(folder);
             bool cancelled = false;
             int entries = 0;
-            drives.ReadFolder(dir, [&](std::string_view name, platform::EntryType type) {
+            reader->Read(i, [&](std::string_view name, platform::EntryType type) {
                 ++entries;
                 if (!FitsAListLine(name)) return;
                 if (name.find('.') == std::string_view::npos) next.Add(folder, name, "/");
@@ -47,6 +48,7 @@ WalkEnd WalkLevels(const std::vector<std::string>& roots, std::string_view mask,
             entryCounts.push_back(entries);
             if (cancelled || sink.Cancelled()) return WalkEnd::Interrupted;
         }
+        reader.reset();
         sink.EndMatchesPass();
         sink.BeginSubfolderPass(folders);
         for (int i = 0; i < folders; ++i) {

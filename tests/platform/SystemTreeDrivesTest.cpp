@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/Drives.h"
+#include "tests/fakes/EnvDrives.h"
 #include "tests/fakes/FakeDrives.h"
 
 namespace {
@@ -45,26 +46,6 @@ TEST(SystemTrees, DisksMountedInsideSystemTreesAreNotSearched) {
     // Still mount points, so no walk crosses into them.
     for (const char* m : {"/boot/", "/boot/efi/", "/var/", "/usr/local/"}) EXPECT_TRUE(all.count(m)) << m;
 }
-
-class EnvDrives {
-public:
-    explicit EnvDrives(const std::string& value) {
-        const char* old = std::getenv("TESSALY_DRIVES");
-        had_ = old != nullptr;
-        if (old) saved_ = old;
-        setenv("TESSALY_DRIVES", value.c_str(), 1);
-    }
-    ~EnvDrives() {
-        if (had_)
-            setenv("TESSALY_DRIVES", saved_.c_str(), 1);
-        else
-            unsetenv("TESSALY_DRIVES");
-    }
-
-private:
-    bool had_ = false;
-    std::string saved_;
-};
 
 V Names(platform::Drives& drives, const std::string& folder) {
     V names;
