@@ -11,7 +11,7 @@ endif()
 find_program(STRIP_PROGRAM strip REQUIRED)
 find_program(GZIP_PROGRAM gzip REQUIRED)
 # Sections that only say which compiler built it.
-foreach(bin "${usr}/bin/tessaly" "${usr}/libexec/tessaly/tessaly-picture")
+foreach(bin "${usr}/bin/tessaly" "${usr}/libexec/tessaly/tessaly-picture" "${usr}/libexec/tessaly/tessaly-media.so")
   execute_process(COMMAND ${STRIP_PROGRAM} --remove-section=.comment --remove-section=.note --strip-unneeded "${bin}"
     COMMAND_ERROR_IS_FATAL ANY)
 endforeach()

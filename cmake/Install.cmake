@@ -78,6 +78,9 @@ if(TESSALY_HARDEN AND NOT TESSALY_SANITIZE AND NOT CMAKE_BUILD_TYPE STREQUAL "De
   set_target_properties(tessaly tessaly-picture PROPERTIES POSITION_INDEPENDENT_CODE ON)
   target_link_options(tessaly PRIVATE ${harden_link} -pie)
   target_link_options(tessaly-picture PRIVATE ${harden_link} -pie)
+  # The media module is loaded into the program: the same hardening, as a shared object.
+  target_compile_options(tessaly-media PRIVATE ${harden_compile})
+  target_link_options(tessaly-media PRIVATE ${harden_link})
 endif()
 
 # Debian package: cpack -G DEB in the build folder.
