@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <algorithm>
 #include <chrono>
 #include <cerrno>
 #include <condition_variable>
@@ -260,6 +261,9 @@ bool HasProperty(GstElement* element, const char* name) {
 GstElement* WrapSink(GstElement* sink) {
     if (HasProperty(sink, "buffer-time"))
         g_object_set(sink, "buffer-time", kSinkBufferUs, "latency-time", kSinkLatencyUs, nullptr);
+    // The output plays every sample it is given: a server slow to start a stream would
+    // otherwise have the first part of the sound skipped to catch up with the clock.
+    if (HasProperty(sink, "slave-method")) g_object_set(sink, "slave-method", 2 /* none */, nullptr);
     GstElement* in = gst_element_factory_make("audioconvert", nullptr);
     GstElement* caps = gst_element_factory_make("capsfilter", nullptr);
     GstElement* out = gst_element_factory_make("audioconvert", nullptr);
@@ -638,6 +642,8 @@ bool GstMediaDevice::Restart(std::int64_t fromNs, bool& audioFailed) {
     heldNs_ = -1;
     if (!nullAudio_) lossReported_ = false;
     atEnd_ = false;
+    playStartNs_ = fromNs;
+    playStartTime_ = std::chrono::steady_clock::now();
     gst_element_set_state(pipeline_, GST_STATE_PLAYING);
     playing_ = true;
     if (window_) window_->Reveal();
@@ -668,6 +674,16 @@ std::int64_t GstMediaDevice::StreamNs() {
     if (heldNs_ >= 0) return heldNs_;
     gint64 p = 0;
     if (gst_element_query_position(pipeline_, GST_FORMAT_TIME, &p) && p >= 0) lastNs_ = p;
+    if (playing_) {
+        // A sound server reports the time of a fresh stream only after a while (PulseAudio
+        // once a second), while the sound goes on: the position does not stand still
+        // longer than the output's buffer behind the time played.
+        // Never near the end, which only the output may tell.
+        std::int64_t played =
+            playStartNs_ + std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - playStartTime_).count();
+        if (length_ > 0) played = std::min<std::int64_t>(played, (startOffset_ + length_ - 1000) * GST_MSECOND);
+        lastNs_ = std::max<std::int64_t>(lastNs_, played - 2 * kSinkBufferUs * 1000);
+    }
     return lastNs_;
 }
 

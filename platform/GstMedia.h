@@ -2,6 +2,7 @@
 // The media device over GStreamer's playbin, and the process-wide wave-out volume that its
 // audio filter applies per channel.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -118,6 +119,9 @@ private:
     // Stream time kept while the pipeline stands below PAUSED; -1 when it can be asked.
     std::int64_t heldNs_ = -1;
     std::int64_t lastNs_ = 0;
+    // Where and when the medium last started playing.
+    std::int64_t playStartNs_ = 0;
+    std::chrono::steady_clock::time_point playStartTime_;
     bool lengthStale_ = false;
     VideoWindow* window_ = nullptr;
     std::shared_ptr<FrameMailbox> mailbox_;
