@@ -2,6 +2,7 @@
 // The media device over GStreamer's playbin, and the process-wide wave-out volume that its
 // audio filter applies per channel.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -75,8 +76,11 @@ public:
     bool AtEnd() const { return atEnd_; }
     // True while playback runs.
     bool Playing() const { return playing_; }
-    // Whether audio goes to the null sink.
+    // Whether audio goes to the null sink because the machine never had any sound output.
     bool NullAudio() const { return nullAudio_; }
+    // True while the sound output that played this device is gone: the medium keeps its
+    // position and the next Play looks for the output again.
+    bool SoundLost() const { return outputLost_; }
     // The device's own video window; nullptr until a medium with a picture was opened.
     VideoWindow* Window() const { return window_; }
 
@@ -86,8 +90,15 @@ public:
 private:
     static int OnBusMessage(GstBus* bus, GstMessage* message, void* self);
     void HandleBusMessage(GstMessage* message);
-    GstElement* MakeAudioFilter();
     GstElement* MakeAudioSink();
+    GstElement* FindSoundOutput();
+    // Brings the medium back to PAUSED from READY at stream time `fromNs`, then plays it.
+    // False when it cannot; `audioFailed` says whether the audio output was what failed.
+    bool Restart(std::int64_t fromNs, bool& audioFailed);
+    void LoseSoundOutput(const std::string& why);
+    void ReportLoss(const std::string& why);
+    // The stream time the medium stands at, in nanoseconds.
+    std::int64_t StreamNs();
     GstElement* MakeVideoSink();
     void OpenMedium(const std::string& path);
     [[noreturn]] void FailOpen(const std::string& why);
@@ -100,6 +111,18 @@ private:
     bool nullAudio_ = false;
     // A sound output answered at some open of this device.
     bool soundSeen_ = false;
+    bool outputLost_ = false;
+    // The loss has been told on standard error; told again only after the output came back.
+    bool lossReported_ = false;
+    // The audio sink in use (held).
+    GstElement* audioSink_ = nullptr;
+    // Stream time kept while the pipeline stands below PAUSED; -1 when it can be asked.
+    std::int64_t heldNs_ = -1;
+    std::int64_t lastNs_ = 0;
+    // Where and when the medium last started playing.
+    std::int64_t playStartNs_ = 0;
+    std::chrono::steady_clock::time_point playStartTime_;
+    bool lengthStale_ = false;
     VideoWindow* window_ = nullptr;
     std::shared_ptr<FrameMailbox> mailbox_;
     std::int64_t length_ = 0;

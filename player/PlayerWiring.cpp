@@ -4,6 +4,7 @@
 #include "app/TForm1.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
+#include "platform/VideoWindow.h"
 
 namespace {
 
@@ -44,4 +45,6 @@ void TForm1::WirePlayerControls() {
     bar(ScrollBar3, &TForm1::ScrollBar3Scroll);
     Image1->installEventFilter(new DoubleClickFilter(Image1, [this] { Image1DblClick(); }));
     Image1->setAccessibleName(QStringLiteral("ダブルクリックで大きくなります"));
+    // A video's window goes beside these buttons, not over them.
+    platform::VideoWindow::KeepClearOf(MediaPlayer1);
 }

@@ -14,7 +14,7 @@ packages=(
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav timgm6mb-soundfont
   libjpeg62-turbo-dev libjpeg-turbo-progs fonts-urw-base35
   gstreamer1.0-x gstreamer1.0-alsa qt6-svg-dev libqt6printsupport6 sox ffmpeg
-  pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio
+  pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio pipewire pipewire-pulse wireplumber
   at-spi2-core dbus dbus-daemon python3-pyatspi
   desktop-file-utils appstream man-db groff-base fontconfig dpkg-dev file qt6-translations-l10n
   qt6-qpa-plugins libglib2.0-bin ccache

@@ -1,6 +1,7 @@
 #pragma once
-// A PulseAudio server of the test's own on a Unix socket in the test's folder, with one null
-// sink "out" whose monitor the test records; and a capture of the process's standard error.
+// Sound servers of the test's own (PulseAudio, and PipeWire with its Pulse server), each with
+// one null sink "out" whose monitor the test records; and a capture of the process's
+// standard error.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,6 +13,9 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <sys/stat.h>
 #include <QProcess>
 #include <QTimer>
 #include <algorithm>
@@ -36,66 +40,39 @@ inline void Wait(int ms) {
     loop.exec();
 }
 
-class PulseServer {
-public:
-    explicit PulseServer(const QString& dir) : dir_(dir) {}
-    ~PulseServer() { Stop(); }
-    PulseServer(const PulseServer&) = delete;
-    PulseServer& operator=(const PulseServer&) = delete;
-
-    // What clients set PULSE_SERVER to.
-    QString Address() const { return QStringLiteral("unix:") + dir_ + QStringLiteral("/native"); }
-
-    // Starts the server and waits (at most 15 s) until it answers.
-    bool Start() {
-        Stop();
-        {
-            std::ofstream script((dir_ + QStringLiteral("/server.pa")).toStdString());
-            script << "load-module module-null-sink sink_name=out rate=44100 channels=2\n"
-                   << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << (dir_ + QStringLiteral("/native")).toStdString() << "\n";
-        }
-        for (const char* sub : {"/home", "/run", "/state"}) QDir().mkpath(dir_ + QLatin1String(sub));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), dir_ + QStringLiteral("/home"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir_ + QStringLiteral("/run"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_ + QStringLiteral("/home"));
-        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), dir_ + QStringLiteral("/run"));
-        env.insert(QStringLiteral("PULSE_STATE_PATH"), dir_ + QStringLiteral("/state"));
-        env.remove(QStringLiteral("PULSE_SERVER"));
-        env.remove(QStringLiteral("DISPLAY"));
-        server_ = std::make_unique<QProcess>();
-        server_->setProcessEnvironment(env);
-        server_->setProcessChannelMode(QProcess::MergedChannels);
-        server_->setStandardOutputFile(dir_ + QStringLiteral("/server.log"), QIODevice::Append);
-        // Goes with the test process, should that die first.
-        server_->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        server_->start(QStringLiteral("pulseaudio"),
-                       {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--system=no"),
-                        QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
-                        QStringLiteral("--disable-shm=yes"), QStringLiteral("--log-target=stderr"),
-                        QStringLiteral("-F"), dir_ + QStringLiteral("/server.pa")});
-        if (!server_->waitForStarted(5000)) return false;
-        for (int i = 0; i < 150; ++i) {
-            if (server_->state() != QProcess::Running) return false;
-            if (Tool(QStringLiteral("pactl"), {QStringLiteral("info")})) return true;
-            Wait(100);
-        }
+// Runs a tool to its end (at most 5 s) with `env`; true on exit code 0.
+inline bool RunTool(const QString& program, const QStringList& args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                    QString* output = nullptr) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    if (!output) p.setStandardOutputFile(QProcess::nullDevice());
+    p.setStandardErrorFile(QProcess::nullDevice());
+    p.start(program, args);
+    if (!p.waitForFinished(5000)) {
+        p.kill();
+        p.waitForFinished();
         return false;
     }
+    if (output) *output = QString::fromUtf8(p.readAllStandardOutput());
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
 
+// A server of the test's own with a null sink "out" (44.1 kHz stereo) that clients reach
+// through the Pulse protocol at Address(); its monitor is recorded.
+class SoundServer {
+public:
+    explicit SoundServer(const QString& dir) : dir_(dir) {}
+    virtual ~SoundServer() = default;
+    SoundServer(const SoundServer&) = delete;
+    SoundServer& operator=(const SoundServer&) = delete;
+
+    virtual const char* Name() const = 0;
+    // What clients set PULSE_SERVER to.
+    virtual QString Address() const = 0;
+    // Starts the server (again) and waits (at most 15 s) until it answers.
+    virtual bool Start() = 0;
     // Ends the server (the clients see their connection end).
-    void Stop() {
-        StopRecording();
-        if (!server_) return;
-        if (server_->state() != QProcess::NotRunning) {
-            server_->terminate();
-            if (!server_->waitForFinished(5000)) {
-                server_->kill();
-                server_->waitForFinished(5000);
-            }
-        }
-        server_.reset();
-    }
+    virtual void Stop() = 0;
 
     // Records the sink's monitor as interleaved stereo float into the test's folder.
     bool StartRecording() {
@@ -112,6 +89,13 @@ public:
         if (!recorder_->waitForStarted(5000)) return false;
         Wait(300);  // connected and streaming before the player starts
         return recorder_->state() == QProcess::Running;
+    }
+
+    // Frames recorded so far: a mark in the recording for what happens now (the recorder
+    // writes every 20 ms).
+    std::size_t RecordedFrames() const {
+        QFileInfo info(recording_);
+        return static_cast<std::size_t>(info.size()) / (2 * sizeof(float));
     }
 
     // Stops the recorder; the recorded frames, left and right interleaved.
@@ -133,26 +117,177 @@ public:
         return samples;
     }
 
-private:
-    bool Tool(const QString& program, QStringList args) {
-        QProcess p;
-        args.prepend(QStringLiteral("--server=") + Address());
-        p.setStandardOutputFile(QProcess::nullDevice());
-        p.setStandardErrorFile(QProcess::nullDevice());
-        p.start(program, args);
-        if (!p.waitForFinished(5000)) {
-            p.kill();
-            p.waitForFinished();
-            return false;
+protected:
+    bool Answers() { return RunTool(QStringLiteral("pactl"), {QStringLiteral("--server=") + Address(), QStringLiteral("info")}); }
+
+    // Starts `program` with `env`, its output into `log`; it goes with the test process.
+    std::unique_ptr<QProcess> Launch(const QString& program, const QStringList& args, const QProcessEnvironment& env,
+                                     const QString& log) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(env);
+        p->setProcessChannelMode(QProcess::MergedChannels);
+        p->setStandardOutputFile(dir_ + QLatin1Char('/') + log, QIODevice::Append);
+        p->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        p->start(program, args);
+        if (!p->waitForStarted(5000)) return nullptr;
+        return p;
+    }
+
+    static void End(std::unique_ptr<QProcess>& p) {
+        if (!p) return;
+        if (p->state() != QProcess::NotRunning) {
+            p->terminate();
+            if (!p->waitForFinished(5000)) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
         }
-        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        p.reset();
     }
 
     QString dir_;
     QString recording_;
-    std::unique_ptr<QProcess> server_;
     std::unique_ptr<QProcess> recorder_;
 };
+
+// PulseAudio itself.
+class PulseServer : public SoundServer {
+public:
+    explicit PulseServer(const QString& dir) : SoundServer(dir) {}
+    ~PulseServer() override { Stop(); }
+    const char* Name() const override { return "PulseAudio"; }
+    QString Address() const override { return QStringLiteral("unix:") + dir_ + QStringLiteral("/native"); }
+
+    bool Start() override {
+        Stop();
+        {
+            std::ofstream script((dir_ + QStringLiteral("/server.pa")).toStdString());
+            script << "load-module module-null-sink sink_name=out rate=44100 channels=2\n"
+                   << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << (dir_ + QStringLiteral("/native")).toStdString() << "\n";
+        }
+        for (const char* sub : {"/home", "/run", "/state"}) QDir().mkpath(dir_ + QLatin1String(sub));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), dir_ + QStringLiteral("/home"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir_ + QStringLiteral("/run"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_ + QStringLiteral("/home"));
+        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), dir_ + QStringLiteral("/run"));
+        env.insert(QStringLiteral("PULSE_STATE_PATH"), dir_ + QStringLiteral("/state"));
+        env.remove(QStringLiteral("PULSE_SERVER"));
+        env.remove(QStringLiteral("DISPLAY"));
+        server_ = Launch(QStringLiteral("pulseaudio"),
+                         {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--system=no"),
+                          QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
+                          QStringLiteral("--disable-shm=yes"), QStringLiteral("--log-target=stderr"),
+                          QStringLiteral("-F"), dir_ + QStringLiteral("/server.pa")},
+                         env, QStringLiteral("server.log"));
+        if (!server_) return false;
+        for (int i = 0; i < 150; ++i) {
+            if (server_->state() != QProcess::Running) return false;
+            if (Answers()) return true;
+            Wait(100);
+        }
+        return false;
+    }
+
+    void Stop() override {
+        StopRecording();
+        End(server_);
+    }
+
+private:
+    std::unique_ptr<QProcess> server_;
+};
+
+// PipeWire with its Pulse server and session manager, as desktops run it, headless and as
+// any user (root included): a private runtime folder and session bus (the session manager
+// will not run without one), and the null sink loaded through the Pulse protocol.
+class PipeWireServer : public SoundServer {
+public:
+    explicit PipeWireServer(const QString& dir) : SoundServer(dir) {}
+    ~PipeWireServer() override { Stop(); }
+    const char* Name() const override { return "PipeWire"; }
+    QString Address() const override { return QStringLiteral("unix:") + Runtime() + QStringLiteral("/pulse/native"); }
+
+    bool Start() override {
+        Stop();
+        for (const char* sub : {"/pw/run", "/pw/home", "/pw/config"}) QDir().mkpath(dir_ + QLatin1String(sub));
+        ::chmod((dir_ + QStringLiteral("/pw/run")).toUtf8().constData(), 0700);
+        // What a stopped server left behind would pass for the new one's answers.
+        for (const char* stale : {"/bus", "/pipewire-0", "/pipewire-0.lock", "/pulse/native", "/pulse/pid"})
+            QFile::remove(Runtime() + QLatin1String(stale));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), dir_ + QStringLiteral("/pw/home"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Runtime());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_ + QStringLiteral("/pw/config"));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), dir_ + QStringLiteral("/pw/home"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + Runtime() + QStringLiteral("/bus"));
+        for (const char* name : {"PULSE_SERVER", "DISPLAY", "WAYLAND_DISPLAY", "PIPEWIRE_REMOTE"}) env.remove(QLatin1String(name));
+        bus_ = Launch(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+                       QStringLiteral("--address=unix:path=") + Runtime() + QStringLiteral("/bus")},
+                      env, QStringLiteral("pw.log"));
+        if (!bus_ || !WaitFor([&] { return QFileInfo::exists(Runtime() + QStringLiteral("/bus")); })) return false;
+        core_ = Launch(QStringLiteral("pipewire"), {}, env, QStringLiteral("pw.log"));
+        if (!core_ || !WaitFor([&] { return QFileInfo::exists(Runtime() + QStringLiteral("/pipewire-0")); })) return false;
+        session_ = Launch(QStringLiteral("wireplumber"), {}, env, QStringLiteral("pw.log"));
+        pulse_ = Launch(QStringLiteral("pipewire-pulse"), {}, env, QStringLiteral("pw.log"));
+        if (!session_ || !pulse_ || !WaitFor([&] { return Answers(); })) return false;
+        const QString server = QStringLiteral("--server=") + Address();
+        if (!RunTool(QStringLiteral("pactl"), {server, QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                               QStringLiteral("sink_name=out"), QStringLiteral("rate=44100"), QStringLiteral("channels=2")}))
+            return false;
+        // Streams play once the session manager has made the sink the default one.
+        return WaitFor([&] {
+            QString info;
+            RunTool(QStringLiteral("pactl"), {server, QStringLiteral("info")}, QProcessEnvironment::systemEnvironment(), &info);
+            return info.contains(QStringLiteral("Default Sink: out"));
+        });
+    }
+
+    void Stop() override {
+        StopRecording();
+        End(pulse_);
+        End(session_);
+        End(core_);
+        End(bus_);
+    }
+
+private:
+    QString Runtime() const { return dir_ + QStringLiteral("/pw/run"); }
+    template <class Condition>
+    bool WaitFor(Condition ready) {
+        for (int i = 0; i < 150; ++i) {
+            if (ready()) return true;
+            Wait(100);
+        }
+        return false;
+    }
+    std::unique_ptr<QProcess> bus_, core_, session_, pulse_;
+};
+
+// The server of a kind, by name: "PulseAudio" or "PipeWire".
+inline std::unique_ptr<SoundServer> MakeServer(const std::string& kind, const QString& dir) {
+    if (kind == "PipeWire") return std::make_unique<PipeWireServer>(dir);
+    return std::make_unique<PulseServer>(dir);
+}
+
+// Seconds from `mark` to the first frame of `samples` louder than `threshold` (-1: none).
+inline double OnsetAfter(const std::vector<float>& samples, std::size_t mark, float threshold = 0.01f) {
+    for (std::size_t i = 2 * mark; i + 1 < samples.size(); i += 2)
+        if (std::fabs(samples[i]) > threshold || std::fabs(samples[i + 1]) > threshold) return double(i / 2 - mark) / 44100.0;
+    return -1;
+}
+
+// Seconds from `mark` to the first 10 ms whose peak stays below `threshold` (-1: none).
+inline double QuietAfter(const std::vector<float>& samples, std::size_t mark, float threshold) {
+    const std::size_t block = 441;
+    for (std::size_t f = mark; 2 * (f + block) <= samples.size(); f += block / 4) {
+        float peak = 0;
+        for (std::size_t i = 2 * f; i < 2 * (f + block); ++i) peak = std::max(peak, std::fabs(samples[i]));
+        if (peak < threshold) return double(f - mark) / 44100.0;
+    }
+    return -1;
+}
 
 // A sound server that takes connections and never says a word, as a wedged one would. The
 // connections close when it is destroyed.
