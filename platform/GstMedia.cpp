@@ -724,4 +724,6 @@ std::int64_t GstMediaDevice::Position() {
     return ms;
 }
 
+void GstMediaDevice::KeepClearOf(QWidget* controls) { VideoWindow::KeepClearOf(controls); }
+
 }  // namespace platform

@@ -71,6 +71,7 @@ public:
     void Stop() override;
     std::int64_t Position() override;
     std::int64_t Length() override;
+    void KeepClearOf(QWidget* controls) override;
 
     // True once the open medium has played to its end (or failed while playing).
     bool AtEnd() const { return atEnd_; }

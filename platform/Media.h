@@ -5,6 +5,8 @@
 
 #include "platform/Exceptions.h"
 
+class QWidget;
+
 // The player control's failure to open a file: no device, unreadable or damaged medium.
 class EMCIDeviceError : public Exception {
 public:
@@ -28,6 +30,8 @@ public:
     // Position and length in milliseconds; 0 when nothing is open.
     virtual std::int64_t Position() = 0;
     virtual std::int64_t Length() = 0;
+    // The controls a video's window should not cover (the player's buttons); none by default.
+    virtual void KeepClearOf(QWidget* controls) { (void)controls; }
 };
 
 // waveOutSetVolume on device 0: left level in the low 16 bits, right level in the high 16.

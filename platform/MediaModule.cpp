@@ -56,6 +56,12 @@ void ModuleMediaDevice::Load() {
     g_moduleVolume.store(volume);
     device_.reset(create(static_cast<int>(outputs_)));
     if (!device_) FailLoad(path + ": no device");
+    device_->KeepClearOf(keepClear_);
+}
+
+void ModuleMediaDevice::KeepClearOf(QWidget* controls) {
+    keepClear_ = controls;
+    if (device_) device_->KeepClearOf(controls);
 }
 
 void ModuleMediaDevice::Open(const std::string& path) {

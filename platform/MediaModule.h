@@ -43,6 +43,8 @@ public:
     void Stop() override;
     std::int64_t Position() override;
     std::int64_t Length() override;
+    // Kept until the module's device exists, then handed to it.
+    void KeepClearOf(QWidget* controls) override;
 
     // Whether the module has been loaded and the device made.
     bool Loaded() const { return device_ != nullptr; }
@@ -55,6 +57,7 @@ private:
     std::string modulePath_;
     MediaOutputs outputs_;
     std::unique_ptr<MediaDevice> device_;
+    QWidget* keepClear_ = nullptr;
 };
 
 // The process's wave-out volume while the module may not be loaded yet: the value is kept

@@ -4,7 +4,6 @@
 #include "app/TForm1.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
-#include "platform/VideoWindow.h"
 
 namespace {
 
@@ -46,5 +45,5 @@ void TForm1::WirePlayerControls() {
     Image1->installEventFilter(new DoubleClickFilter(Image1, [this] { Image1DblClick(); }));
     Image1->setAccessibleName(QStringLiteral("ダブルクリックで大きくなります"));
     // A video's window goes beside these buttons, not over them.
-    platform::VideoWindow::KeepClearOf(MediaPlayer1);
+    if (platform::MediaDevice* media = platform::Current().media.get()) media->KeepClearOf(MediaPlayer1);
 }
