@@ -117,7 +117,8 @@ TEST_P(SoundLossTest, ServerGoneMidFileKeepsThePlaceAndPlaysOnFromThereWhenBack)
     const double onset = soundserver::OnsetAfter(server->StopRecording(), pressed);
     std::printf("%s: silence after 再生 once the server is back %.3f s\n", server->Name(), onset);
     EXPECT_GE(onset, 0.0);
-    EXPECT_LT(onset, 0.2);
+    // A server just started links the new stream first: up to half a second on a loaded machine.
+    EXPECT_LT(onset, 0.6);
     EXPECT_GT(after, at + 1700);
     EXPECT_LT(after, at + 2300);
 }

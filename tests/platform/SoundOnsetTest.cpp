@@ -42,8 +42,10 @@ GstMediaDevice::Options ServerSound() {
     return o;
 }
 
-// Half a second of sound heard within this of the press counts as at once.
-constexpr double kAtOnce = 0.2;
+// Half a second of sound heard within this of the press counts as at once. The aim is 0.2 s
+// (the figures are printed); the bound leaves room for a sound server on a loaded machine,
+// and the faults it catches held the sound for a second and more.
+constexpr double kAtOnce = 0.5;
 
 class SoundOnsetTest : public ::testing::TestWithParam<std::string> {
 protected:
