@@ -87,7 +87,12 @@ public:
                           QStringLiteral("--raw"), QStringLiteral("--format=float32le"), QStringLiteral("--rate=44100"),
                           QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=20")});
         if (!recorder_->waitForStarted(5000)) return false;
-        Wait(300);  // connected and streaming before the player starts
+        // Streaming before the player starts. A fresh null sink renders its first block at its
+        // widest latency (up to 2 s) before it follows the recorder's 20 ms, so until the first
+        // frames arrive neither a player's start nor the file's size keeps time; a server a
+        // session has run for a while is past that.
+        for (int i = 0; i < 60 && RecordedFrames() == 0 && recorder_->state() == QProcess::Running; ++i) Wait(50);
+        Wait(100);
         return recorder_->state() == QProcess::Running;
     }
 
