@@ -5,11 +5,15 @@
 
 namespace platform {
 
-bool CanOpenXDisplay(const std::string& name) {
-    Display* d = XOpenDisplay(name.empty() ? nullptr : name.c_str());
-    if (!d) return false;
-    XCloseDisplay(d);
-    return true;
+bool CanOpenXDisplay(const std::string& name) { return XDisplayProbe(name).Opened(); }
+
+XDisplayProbe::XDisplayProbe(const std::string& name) : display_(XOpenDisplay(name.empty() ? nullptr : name.c_str())) {}
+
+XDisplayProbe::~XDisplayProbe() { Close(); }
+
+void XDisplayProbe::Close() {
+    if (display_) XCloseDisplay(static_cast<Display*>(display_));
+    display_ = nullptr;
 }
 
 int WindowManagerActive(const std::string& name, unsigned long window) {
