@@ -151,6 +151,16 @@ GstFlowReturn OnSample(GstAppSink* sink, gpointer user) {
 
 void DropMailbox(gpointer user) { delete static_cast<std::shared_ptr<FrameMailbox>*>(user); }
 
+// A Standard MIDI File, known by its header rather than by its name.
+bool IsMidiFile(const std::string& path) {
+    char head[4] = {};
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    const bool midi = std::fread(head, 1, sizeof head, f) == sizeof head && std::memcmp(head, "MThd", 4) == 0;
+    std::fclose(f);
+    return midi;
+}
+
 // playbin's element-setup: the MIDI synthesiser gets the device's gain.
 void SetUpElement(GstElement*, GstElement* element, gpointer user) {
     GstElementFactory* factory = gst_element_get_factory(element);
@@ -169,6 +179,10 @@ GstMediaDevice::GstMediaDevice(Options options) : options_(std::move(options)) {
 
 GstMediaDevice::~GstMediaDevice() {
     Close();
+    if (synth_) {
+        gst_element_set_state(synth_, GST_STATE_NULL);
+        gst_object_unref(synth_);
+    }
     // Widgets may only go while the application lives; at process exit it is gone already.
     if (window_ && QCoreApplication::instance()) delete window_;
 }
@@ -326,6 +340,43 @@ GstElement* GstMediaDevice::MakeVideoSink() {
     return sink;
 }
 
+// filesrc ! midiparse ! the held synthesiser ! audio filter ! audioresample ! sink; nullptr
+// when a part is not installed, for playbin to try and to name what is missing.
+GstElement* GstMediaDevice::MakeMidiPipeline(const std::string& path, GstElement* audioSink) {
+    if (!synth_) {
+        GstElement* synth = gst_element_factory_make("fluiddec", nullptr);
+        if (!synth) return nullptr;
+        gst_object_ref_sink(synth);
+        g_object_set(synth, "synth-gain", options_.midiGain, nullptr);
+        // READY loads the sound font.
+        if (gst_element_set_state(synth, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+            gst_element_set_state(synth, GST_STATE_NULL);
+            gst_object_unref(synth);
+            return nullptr;
+        }
+        synth_ = synth;
+    }
+    GstElement* pipeline = gst_pipeline_new(nullptr);
+    GstElement* source = gst_element_factory_make("filesrc", nullptr);
+    GstElement* parse = gst_element_factory_make("midiparse", nullptr);
+    GstElement* filter = MakeAudioFilter();
+    GstElement* resample = gst_element_factory_make("audioresample", nullptr);
+    if (!source || !parse || !filter || !resample) {
+        for (GstElement* e : {source, parse, filter, resample})
+            if (e) gst_object_unref(gst_object_ref_sink(e));
+        gst_object_unref(gst_object_ref_sink(pipeline));
+        return nullptr;
+    }
+    g_object_set(source, "location", path.c_str(), nullptr);
+    gst_bin_add_many(GST_BIN(pipeline), source, parse, synth_, filter, resample, audioSink, nullptr);
+    if (!gst_element_link_many(source, parse, synth_, filter, resample, audioSink, nullptr)) {
+        gst_bin_remove(GST_BIN(pipeline), synth_);
+        gst_object_unref(gst_object_ref_sink(pipeline));
+        return nullptr;
+    }
+    return pipeline;
+}
+
 void GstMediaDevice::FailOpen(const std::string& why) {
     Close();
     throw EMCIDeviceError(why);
@@ -351,23 +402,33 @@ void GstMediaDevice::OpenMedium(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0) throw EMCIDeviceError(path + ": " + SystemErrorText(errno));
     if (!S_ISREG(st.st_mode)) throw EMCIDeviceError(path + ": not a plain file");
     path_ = path;
-    pipeline_ = gst_element_factory_make("playbin", nullptr);
-    if (!pipeline_) FailOpen("playbin is not installed");
-    gst_object_ref_sink(pipeline_);
-    GError* err = nullptr;
-    gchar* uri = gst_filename_to_uri(path.c_str(), &err);
-    if (!uri) {
-        if (err) g_error_free(err);
-        FailOpen("bad file name: " + path);
-    }
-    g_object_set(pipeline_, "uri", uri, "flags", kPlayFlags, nullptr);
-    g_free(uri);
-    if (GstElement* filter = MakeAudioFilter()) g_object_set(pipeline_, "audio-filter", filter, nullptr);
     GstElement* audioSink = MakeAudioSink();
     if (!audioSink) FailOpen(path + ": the sound output has gone (no sound server or device answers)");
-    g_object_set(pipeline_, "audio-sink", audioSink, "video-sink", MakeVideoSink(), nullptr);
-    gst_object_unref(audioSink);
-    g_signal_connect(pipeline_, "element-setup", G_CALLBACK(SetUpElement), &options_.midiGain);
+    if (IsMidiFile(path)) pipeline_ = MakeMidiPipeline(path, audioSink);
+    if (pipeline_) {
+        gst_object_ref_sink(pipeline_);
+        gst_object_unref(audioSink);
+    } else {
+        pipeline_ = gst_element_factory_make("playbin", nullptr);
+        if (!pipeline_) {
+            gst_object_unref(audioSink);
+            FailOpen("playbin is not installed");
+        }
+        gst_object_ref_sink(pipeline_);
+        GError* err = nullptr;
+        gchar* uri = gst_filename_to_uri(path.c_str(), &err);
+        if (!uri) {
+            if (err) g_error_free(err);
+            gst_object_unref(audioSink);
+            FailOpen("bad file name: " + path);
+        }
+        g_object_set(pipeline_, "uri", uri, "flags", kPlayFlags, nullptr);
+        g_free(uri);
+        if (GstElement* filter = MakeAudioFilter()) g_object_set(pipeline_, "audio-filter", filter, nullptr);
+        g_object_set(pipeline_, "audio-sink", audioSink, "video-sink", MakeVideoSink(), nullptr);
+        gst_object_unref(audioSink);
+        g_signal_connect(pipeline_, "element-setup", G_CALLBACK(SetUpElement), &options_.midiGain);
+    }
     if (window_) window_->setWindowTitle(QString::fromStdString(DisplayPath(path.substr(path.find_last_of('/') + 1))));
 
     GstBus* bus = gst_element_get_bus(pipeline_);
@@ -458,6 +519,11 @@ void GstMediaDevice::Close() {
     if (busWatch_) {
         g_source_remove(busWatch_);
         busWatch_ = 0;
+    }
+    // The held synthesiser leaves in READY, with its sound font.
+    if (synth_ && GST_OBJECT_PARENT(synth_) == GST_OBJECT(pipeline_)) {
+        gst_element_set_state(pipeline_, GST_STATE_READY);
+        gst_bin_remove(GST_BIN(pipeline_), synth_);
     }
     // Returns once the streaming threads have stopped: no frame comes after this.
     gst_element_set_state(pipeline_, GST_STATE_NULL);
