@@ -6,8 +6,6 @@
 
 namespace platform {
 
-bool CanOpenXDisplay(const std::string& name) { return XDisplayProbe(name).Opened(); }
-
 // A bare connection: one round trip, and no Xlib state made before Qt sets up Xlib's own.
 XDisplayProbe::XDisplayProbe(const std::string& name) {
     xcb_connection_t* c = xcb_connect(name.empty() ? nullptr : name.c_str(), nullptr);
