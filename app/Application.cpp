@@ -151,7 +151,9 @@ bool PlatformPluginPresent(const std::string& kind) {
     return false;
 }
 
-PlatformFacts GatherPlatformFacts(const CommandLine& line) {
+// `xProbe` keeps the probe's connection to the X display, for the caller to close once Qt's
+// own is up.
+PlatformFacts GatherPlatformFacts(const CommandLine& line, std::unique_ptr<platform::XDisplayProbe>& xProbe) {
     PlatformFacts facts;
     facts.waylandDisplay = platform::wayland::SessionDisplay();
     const char* qpa = std::getenv("QT_QPA_PLATFORM");
@@ -169,7 +171,10 @@ PlatformFacts GatherPlatformFacts(const CommandLine& line) {
     if (xNeeded || NeedsXDisplay(line, qpa, facts.waylandDisplay.c_str())) {
         facts.xProbed = true;
         facts.xcbPlugin = PlatformPluginPresent("xcb");
-        facts.xReachable = facts.xcbPlugin && platform::CanOpenXDisplay(facts.xDisplay);
+        if (facts.xcbPlugin) {
+            xProbe = std::make_unique<platform::XDisplayProbe>(facts.xDisplay);
+            facts.xReachable = xProbe->Opened();
+        }
     }
     return facts;
 }
@@ -207,7 +212,8 @@ int RunTessaly(int argc, char** argv) {
     // Qt would abort with a message of its own where no platform works; say it in one line
     // and fail plainly. Where the session's own platform cannot work (no Wayland plugin,
     // no compositor), the next one that can is taken.
-    const PlatformChoice choice = ChoosePlatform(line, std::getenv("QT_QPA_PLATFORM"), GatherPlatformFacts(line));
+    std::unique_ptr<platform::XDisplayProbe> xProbe;
+    const PlatformChoice choice = ChoosePlatform(line, std::getenv("QT_QPA_PLATFORM"), GatherPlatformFacts(line, xProbe));
     if (!choice.failure.empty()) {
         std::fprintf(stderr, "%s\n", choice.failure.c_str());
         return 1;
@@ -227,6 +233,8 @@ int RunTessaly(int argc, char** argv) {
     // of the signal ending the program with its list, playback and downloads.
     std::signal(SIGXFSZ, SIG_IGN);
     platform::GuardedApplication app(argc, argv);
+    // Qt's connection is up: the probe's may go without the server resetting under it.
+    xProbe.reset();
     // The application title. Not the display name: Qt would append it to every window title.
     QApplication::setApplicationName(QStringLiteral("Tessaly"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tessaly"));

@@ -152,6 +152,16 @@ GstFlowReturn OnSample(GstAppSink* sink, gpointer user) {
 
 void DropMailbox(gpointer user) { delete static_cast<std::shared_ptr<FrameMailbox>*>(user); }
 
+// A Standard MIDI File, known by its header rather than by its name.
+bool IsMidiFile(const std::string& path) {
+    char head[4] = {};
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    const bool midi = std::fread(head, 1, sizeof head, f) == sizeof head && std::memcmp(head, "MThd", 4) == 0;
+    std::fclose(f);
+    return midi;
+}
+
 // playbin's element-setup: the MIDI synthesiser gets the device's gain.
 void SetUpElement(GstElement*, GstElement* element, gpointer user) {
     GstElementFactory* factory = gst_element_get_factory(element);
@@ -170,6 +180,10 @@ GstMediaDevice::GstMediaDevice(Options options) : options_(std::move(options)) {
 
 GstMediaDevice::~GstMediaDevice() {
     Close();
+    if (synth_) {
+        gst_element_set_state(synth_, GST_STATE_NULL);
+        gst_object_unref(synth_);
+    }
     // Widgets may only go while the application lives; at process exit it is gone already.
     if (window_ && QCoreApplication::instance()) delete window_;
 }
@@ -425,6 +439,42 @@ GstElement* GstMediaDevice::MakeVideoSink() {
     return sink;
 }
 
+// filesrc ! midiparse ! the held synthesiser ! audioresample ! the output; nullptr
+// when a part is not installed, for playbin to try and to name what is missing.
+GstElement* GstMediaDevice::MakeMidiPipeline(const std::string& path, GstElement* audioSink) {
+    if (!synth_) {
+        GstElement* synth = gst_element_factory_make("fluiddec", nullptr);
+        if (!synth) return nullptr;
+        gst_object_ref_sink(synth);
+        g_object_set(synth, "synth-gain", options_.midiGain, nullptr);
+        // READY loads the sound font.
+        if (gst_element_set_state(synth, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+            gst_element_set_state(synth, GST_STATE_NULL);
+            gst_object_unref(synth);
+            return nullptr;
+        }
+        synth_ = synth;
+    }
+    GstElement* pipeline = gst_pipeline_new(nullptr);
+    GstElement* source = gst_element_factory_make("filesrc", nullptr);
+    GstElement* parse = gst_element_factory_make("midiparse", nullptr);
+    GstElement* resample = gst_element_factory_make("audioresample", nullptr);
+    if (!source || !parse || !resample) {
+        for (GstElement* e : {source, parse, resample})
+            if (e) gst_object_unref(gst_object_ref_sink(e));
+        gst_object_unref(gst_object_ref_sink(pipeline));
+        return nullptr;
+    }
+    g_object_set(source, "location", path.c_str(), nullptr);
+    gst_bin_add_many(GST_BIN(pipeline), source, parse, synth_, resample, audioSink, nullptr);
+    if (!gst_element_link_many(source, parse, synth_, resample, audioSink, nullptr)) {
+        gst_bin_remove(GST_BIN(pipeline), synth_);
+        gst_object_unref(gst_object_ref_sink(pipeline));
+        return nullptr;
+    }
+    return pipeline;
+}
+
 void GstMediaDevice::FailOpen(const std::string& why) {
     Close();
     throw EMCIDeviceError(why);
@@ -450,27 +500,36 @@ void GstMediaDevice::OpenMedium(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0) throw EMCIDeviceError(path + ": " + SystemErrorText(errno));
     if (!S_ISREG(st.st_mode)) throw EMCIDeviceError(path + ": not a plain file");
     path_ = path;
-    pipeline_ = gst_element_factory_make("playbin", nullptr);
-    if (!pipeline_) FailOpen("playbin is not installed");
-    gst_object_ref_sink(pipeline_);
-    GError* err = nullptr;
-    gchar* uri = gst_filename_to_uri(path.c_str(), &err);
-    if (!uri) {
-        if (err) g_error_free(err);
-        FailOpen("bad file name: " + path);
+    audioSink_ = MakeAudioSink();
+    if (outputLost_) ReportLoss("no sound server or device answers");
+    if (IsMidiFile(path)) pipeline_ = MakeMidiPipeline(path, audioSink_);
+    if (pipeline_) {
+        gst_object_ref_sink(pipeline_);
+    } else {
+        pipeline_ = gst_element_factory_make("playbin", nullptr);
+        if (!pipeline_) {
+            gst_object_unref(audioSink_);
+            audioSink_ = nullptr;
+            FailOpen("playbin is not installed");
+        }
+        gst_object_ref_sink(pipeline_);
+        GError* err = nullptr;
+        gchar* uri = gst_filename_to_uri(path.c_str(), &err);
+        if (!uri) {
+            if (err) g_error_free(err);
+            FailOpen("bad file name: " + path);
+        }
+        g_object_set(pipeline_, "uri", uri, "flags", kPlayFlags, nullptr);
+        g_free(uri);
+        g_object_set(pipeline_, "audio-sink", audioSink_, "video-sink", MakeVideoSink(), nullptr);
+        g_signal_connect(pipeline_, "element-setup", G_CALLBACK(SetUpElement), &options_.midiGain);
     }
-    g_object_set(pipeline_, "uri", uri, "flags", kPlayFlags, nullptr);
-    g_free(uri);
     // The system clock paces the medium, not the sound output's: the output's clock keeps
     // the time of its earlier streams, and a start after a while paused then stalls or
     // races until that time has caught up. The output follows the system clock.
     GstClock* clock = gst_system_clock_obtain();
     gst_pipeline_use_clock(GST_PIPELINE(pipeline_), clock);
     gst_object_unref(clock);
-    audioSink_ = MakeAudioSink();
-    if (outputLost_) ReportLoss("no sound server or device answers");
-    g_object_set(pipeline_, "audio-sink", audioSink_, "video-sink", MakeVideoSink(), nullptr);
-    g_signal_connect(pipeline_, "element-setup", G_CALLBACK(SetUpElement), &options_.midiGain);
     if (window_) window_->setWindowTitle(QString::fromStdString(DisplayPath(path.substr(path.find_last_of('/') + 1))));
 
     GstBus* bus = gst_element_get_bus(pipeline_);
@@ -559,6 +618,11 @@ void GstMediaDevice::Close() {
     if (busWatch_) {
         g_source_remove(busWatch_);
         busWatch_ = 0;
+    }
+    // The held synthesiser leaves in READY, with its sound font.
+    if (synth_ && GST_OBJECT_PARENT(synth_) == GST_OBJECT(pipeline_)) {
+        gst_element_set_state(pipeline_, GST_STATE_READY);
+        gst_bin_remove(GST_BIN(pipeline_), synth_);
     }
     // Returns once the streaming threads have stopped: no frame comes after this.
     gst_element_set_state(pipeline_, GST_STATE_NULL);

@@ -102,10 +102,15 @@ private:
     std::int64_t StreamNs();
     GstElement* MakeVideoSink();
     void OpenMedium(const std::string& path);
+    GstElement* MakeMidiPipeline(const std::string& path, GstElement* audioSink);
     [[noreturn]] void FailOpen(const std::string& why);
 
     Options options_;
     GstElement* pipeline_ = nullptr;
+    // The MIDI synthesiser with its sound font, made by the first MIDI file and kept for the
+    // next ones: loading the font costs more than everything else of an open. Between files
+    // it stays in READY, out of any pipeline (NULL would unload the font).
+    GstElement* synth_ = nullptr;
     unsigned busWatch_ = 0;
     bool atEnd_ = false;
     bool playing_ = false;

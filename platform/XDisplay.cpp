@@ -2,14 +2,25 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <xcb/xcb.h>
 
 namespace platform {
 
-bool CanOpenXDisplay(const std::string& name) {
-    Display* d = XOpenDisplay(name.empty() ? nullptr : name.c_str());
-    if (!d) return false;
-    XCloseDisplay(d);
-    return true;
+// A bare connection: one round trip, and no Xlib state made before Qt sets up Xlib's own.
+XDisplayProbe::XDisplayProbe(const std::string& name) {
+    xcb_connection_t* c = xcb_connect(name.empty() ? nullptr : name.c_str(), nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return;
+    }
+    display_ = c;
+}
+
+XDisplayProbe::~XDisplayProbe() { Close(); }
+
+void XDisplayProbe::Close() {
+    if (display_) xcb_disconnect(static_cast<xcb_connection_t*>(display_));
+    display_ = nullptr;
 }
 
 int WindowManagerActive(const std::string& name, unsigned long window) {

@@ -39,14 +39,14 @@ void Stop(QProcess& p) {
 }
 }  // namespace
 
-XvfbServer::XvfbServer(const QString& screen) {
+XvfbServer::XvfbServer(const QString& screen, Reset reset) {
     // -displayfd 1: the server picks a free display and writes its number on standard output.
     // -noreset: a test's clients leaving must not restart the server under the next test.
     EndWithTheTest(process_);
-    process_.start(QStringLiteral("/usr/bin/Xvfb"),
-                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
-                    QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                    screen});
+    QStringList args{QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                     QStringLiteral("-screen"), QStringLiteral("0"), screen};
+    if (reset == Reset::Never) args << QStringLiteral("-noreset");
+    process_.start(QStringLiteral("/usr/bin/Xvfb"), args);
     if (!process_.waitForStarted(kStartMs)) return;
     QByteArray number = FirstLine(process_);
     bool ok = false;

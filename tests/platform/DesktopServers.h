@@ -12,8 +12,9 @@ namespace testsupport {
 // Xvfb on the first free display (it picks the number itself and tells it).
 class XvfbServer {
 public:
+    enum class Reset { Never, WhenTheLastClientLeaves };
     // `screen` as Xvfb takes it: width x height x depth.
-    explicit XvfbServer(const QString& screen = QStringLiteral("320x240x24"));
+    explicit XvfbServer(const QString& screen = QStringLiteral("320x240x24"), Reset reset = Reset::Never);
     ~XvfbServer();
     bool Running() const { return !name_.empty(); }
     // ":<n>"

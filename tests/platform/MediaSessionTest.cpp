@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QEventLoop>
+#include <QFile>
 #include <QImage>
 #include <QSet>
 #include <QTemporaryDir>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <optional>
 
@@ -330,34 +332,53 @@ TEST_F(MediaSessionTest, MissingDecoderIsNamedOnStandardError) {
     EXPECT_EQ(err.Text().find("missing"), std::string::npos);
 }
 
+// The loudest sample of what reached the null sink since the last Reset, through a device's
+// audio tap.
+class PeakTap {
+public:
+    GstMediaDevice::Options Options() {
+        GstMediaDevice::Options o;
+        o.audio = GstMediaDevice::Options::Sink::Null;
+        o.video = GstMediaDevice::Options::Sink::Null;
+        o.audioTap = [this](const float* s, size_t frames) {
+            std::lock_guard<std::mutex> lock(m_);
+            for (size_t i = 0; i < 2 * frames; ++i) peak_ = std::max(peak_, std::fabs(s[i]));
+            frames_ += frames;
+        };
+        return o;
+    }
+    void Reset() {
+        std::lock_guard<std::mutex> lock(m_);
+        peak_ = 0;
+        frames_ = 0;
+    }
+    double PeakDb() {
+        std::lock_guard<std::mutex> lock(m_);
+        return Db(peak_);
+    }
+    size_t Frames() {
+        std::lock_guard<std::mutex> lock(m_);
+        return frames_;
+    }
+
+private:
+    std::mutex m_;
+    float peak_ = 0;
+    size_t frames_ = 0;
+};
+
 TEST_F(MediaSessionTest, MidiPlaysAtTheLevelOfOtherMusic) {
-    struct Peak {
-        std::mutex m;
-        float peak = 0;
-        size_t frames = 0;
-    } peak;
-    GstMediaDevice::Options o;
-    o.audio = GstMediaDevice::Options::Sink::Null;
-    o.video = GstMediaDevice::Options::Sink::Null;
-    o.audioTap = [&peak](const float* s, size_t frames) {
-        std::lock_guard<std::mutex> lock(peak.m);
-        for (size_t i = 0; i < 2 * frames; ++i) peak.peak = std::max(peak.peak, std::fabs(s[i]));
-        peak.frames += frames;
-    };
+    PeakTap tap;
+    const GstMediaDevice::Options o = tap.Options();
     auto measure = [&](const std::string& path) {
-        {
-            std::lock_guard<std::mutex> lock(peak.m);
-            peak.peak = 0;
-            peak.frames = 0;
-        }
+        tap.Reset();
         GstMediaDevice device(o);
         device.Open(path);
         device.Play();
         EXPECT_TRUE(PlayToEnd(device, 15000));
         device.Close();
-        std::lock_guard<std::mutex> lock(peak.m);
-        EXPECT_GT(peak.frames, 44100u * 9 / 10);
-        return Db(peak.peak);
+        EXPECT_GT(tap.Frames(), 44100u * 9 / 10);
+        return tap.PeakDb();
     };
     const std::string song = Dir() + "/song.mid";
     ASSERT_TRUE(mediamaker::WriteGeneralMidi(song, 4.0));
@@ -374,6 +395,49 @@ TEST_F(MediaSessionTest, MidiPlaysAtTheLevelOfOtherMusic) {
     ASSERT_TRUE(mediamaker::WriteStereoWav(wav, 1.0, 1.0, 1.0));
     EXPECT_NEAR(measure(wav), 0.0, 0.1);
     std::printf("MIDI peaks: song %.1f dBFS, one note %.1f dBFS\n", songPeak, notePeak);
+}
+
+// One device plays MIDI file after MIDI file with the synthesiser it made for the first,
+// whatever came between: a file closed while playing, one that fails, other music, and a
+// file named .mid that holds other music, which plays as what it holds.
+TEST_F(MediaSessionTest, TheSynthesiserKeptForMidiServesEveryLaterFile) {
+    PeakTap tap;
+    GstMediaDevice device(tap.Options());
+    auto play = [&](const std::string& path) {
+        tap.Reset();
+        device.Open(path);
+        device.Play();
+        EXPECT_TRUE(PlayToEnd(device, 15000)) << path;
+        EXPECT_GT(tap.Frames(), 44100u * 9 / 10) << path;
+        return tap.PeakDb();
+    };
+    const std::string note = mediamaker::Make(Dir(), "mid", 1.0, "note");
+    const double first = play(note);
+    EXPECT_GE(first, -30.0);
+
+    device.Open(note);
+    device.Play();
+    device.Close();
+    EXPECT_FALSE(device.IsOpen());
+
+    // A MIDI header with nothing playable behind it.
+    const std::string broken = Dir() + "/broken.mid";
+    {
+        std::ofstream out(broken, std::ios::binary);
+        out.write("MThd\0\0\0\6\0\1\0\1\0\x60MTrk\0\0\xff\xff", 22);
+        for (int i = 0; i < 512; ++i) out.put(static_cast<char>((i * 7919) % 251));
+    }
+    EXPECT_THROW(device.Open(broken), EMCIDeviceError);
+    EXPECT_FALSE(device.IsOpen());
+
+    const std::string wav = Dir() + "/full.wav";
+    ASSERT_TRUE(mediamaker::WriteStereoWav(wav, 1.0, 1.0, 1.0));
+    EXPECT_NEAR(play(wav), 0.0, 0.1);
+    const std::string wavNamedMid = Dir() + "/wave.mid";
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(wav), QString::fromStdString(wavNamedMid)));
+    EXPECT_NEAR(play(wavNamedMid), 0.0, 0.1);
+
+    EXPECT_NEAR(play(note), first, 1.0);
 }
 
 }  // namespace
