@@ -14,8 +14,9 @@
 #include <mutex>
 #include <optional>
 
-#include "MediaMaker.h"
-#include "SoundServer.h"
+#include "support/MediaMaker.h"
+#include "support/SoundServer.h"
+#include "support/WaitUntil.h"
 #include "platform/GstMedia.h"
 #include "platform/VideoWindow.h"
 #include "player/Playback.h"
@@ -23,18 +24,10 @@
 namespace {
 
 using platform::GstMediaDevice;
-using soundserver::Wait;
+using testwait::WaitUntil;
 
 bool PlayToEnd(GstMediaDevice& device, int limitMs) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (device.AtEnd()) loop.quit();
-    });
-    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
-    check.start(20);
-    loop.exec();
-    return device.AtEnd();
+    return WaitUntil([&] { return device.AtEnd(); }, limitMs);
 }
 
 double Db(double share) { return 20 * std::log10(share); }
@@ -100,7 +93,7 @@ TEST_F(MediaSessionTest, RecordedChannelLevelsFollowTheVolumeBars) {
         ASSERT_FALSE(device.NullAudio());
         device.Play();
         ASSERT_TRUE(PlayToEnd(device, 5000));
-        Wait(300);
+        ASSERT_TRUE(server.WaitSoundEnded(5000));
         device.Close();
         const auto samples = server.StopRecording();
         ASSERT_GT(samples.size(), 2u * 44100 / 2);
@@ -133,14 +126,14 @@ TEST_F(MediaSessionTest, ServerThatComesLateIsUsedAndOneThatGoesFailsTheNextOpen
     EXPECT_FALSE(device.NullAudio());
     device.Play();
     ASSERT_TRUE(PlayToEnd(device, 5000));
-    Wait(300);
+    ASSERT_TRUE(server.WaitSoundEnded(5000));
     EXPECT_NEAR(soundserver::PeakDb(server.StopRecording()).first, Db(0.5), 0.1);
 
     // The server stops while a long file plays: the file ends there, rather than a
     // silent countdown of twenty seconds.
     device.Open(longWav);
     device.Play();
-    Wait(500);
+    ASSERT_TRUE(WaitUntil([&] { return device.Position() > 0; }, 5000));
     EXPECT_FALSE(device.AtEnd());
     server.Stop();
     EXPECT_TRUE(PlayToEnd(device, 5000));
@@ -198,15 +191,16 @@ TEST_F(MediaSessionTest, ServerThatNeverAnswersHoldsAnOpenForAMomentOnly) {
     // The wedged server is gone and took its connection along: the hanging probe ends, and
     // the real server is heard again.
     const ScopedEnv env("PULSE_SERVER", server.Address().toStdString());
-    bool back = false;
-    for (int i = 0; i < 30 && !back; ++i) {
-        Wait(100);
-        try {
-            heard.Open(wav);
-            back = !heard.NullAudio();
-        } catch (const EMCIDeviceError&) {
-        }
-    }
+    const bool back = WaitUntil(
+        [&] {
+            try {
+                heard.Open(wav);
+                return !heard.NullAudio();
+            } catch (const EMCIDeviceError&) {
+                return false;
+            }
+        },
+        3000, 100);
     EXPECT_TRUE(back);
 }
 
@@ -231,14 +225,14 @@ TEST_F(MediaSessionTest, VideoFramesReachTheDevicesOwnWindow) {
         platform::VideoWindow* window = device.Window();
         ASSERT_NE(window, nullptr);
         // The first picture stands in the window as soon as the medium is open.
-        Wait(200);
+        WaitUntil([&] { return window->FramesShown() >= 1; }, 2000);
         EXPECT_TRUE(window->isVisible());
         EXPECT_GE(window->FramesShown(), 1);
         EXPECT_EQ(window->Frame().size(), QSize(160, 120));
         EXPECT_EQ(window->windowTitle(), QString::fromStdString("clip-" + std::string(ext) + "." + ext));
         device.Play();
         ASSERT_TRUE(PlayToEnd(device, 8000));
-        Wait(100);
+        WaitUntil([&] { return window->FramesShown() >= 5; }, 2000);
         // 25 frames a second for one second; a loaded machine may skip some.
         EXPECT_GE(window->FramesShown(), 5);
         // The test picture's colour bars, as drawn on the window itself.

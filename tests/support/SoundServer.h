@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
 #include <algorithm>
@@ -27,14 +28,11 @@
 #include <utility>
 #include <vector>
 
+#include "support/WaitUntil.h"
+
 namespace soundserver {
 
-// Waits in the event loop for `ms`.
-inline void Wait(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+using testwait::WaitUntil;
 
 class PulseServer {
 public:
@@ -75,12 +73,14 @@ public:
                         QStringLiteral("--disable-shm=yes"), QStringLiteral("--log-target=stderr"),
                         QStringLiteral("-F"), dir_ + QStringLiteral("/server.pa")});
         if (!server_->waitForStarted(5000)) return false;
-        for (int i = 0; i < 150; ++i) {
-            if (server_->state() != QProcess::Running) return false;
-            if (Tool(QStringLiteral("pactl"), {QStringLiteral("info")})) return true;
-            Wait(100);
-        }
-        return false;
+        bool answers = false;
+        WaitUntil(
+            [&] {
+                answers = server_->state() == QProcess::Running && Tool(QStringLiteral("pactl"), {QStringLiteral("info")});
+                return answers || server_->state() != QProcess::Running;
+            },
+            15000, 100);
+        return answers;
     }
 
     // Ends the server (the clients see their connection end).
@@ -110,8 +110,27 @@ public:
                           QStringLiteral("--raw"), QStringLiteral("--format=float32le"), QStringLiteral("--rate=44100"),
                           QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=20")});
         if (!recorder_->waitForStarted(5000)) return false;
-        Wait(300);  // connected and streaming before the player starts
-        return recorder_->state() == QProcess::Running;
+        // Connected and streaming (the sink's silence arrives) before the player starts.
+        WaitUntil([&] { return recorder_->state() != QProcess::Running || QFileInfo(recording_).size() > 0; }, 5000);
+        return recorder_->state() == QProcess::Running && QFileInfo(recording_).size() > 0;
+    }
+
+    // Waits until the recording holds sound followed by a tenth of a second of silence: what
+    // was played has come through the sink whole.
+    bool WaitSoundEnded(int limitMs) {
+        return WaitUntil(
+            [&] {
+                QFile file(recording_);
+                if (!file.open(QIODevice::ReadOnly)) return false;
+                const QByteArray bytes = file.readAll();
+                const auto* samples = reinterpret_cast<const float*>(bytes.constData());
+                const qsizetype count = bytes.size() / qsizetype(sizeof(float));
+                qsizetype last = -1;
+                for (qsizetype i = 0; i < count; ++i)
+                    if (std::fabs(samples[i]) > 1e-4f) last = i;
+                return last >= 0 && count - last > 2 * 44100 / 10;
+            },
+            limitMs, 50);
     }
 
     // Stops the recorder; the recorded frames, left and right interleaved.
