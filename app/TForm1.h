@@ -24,6 +24,7 @@
 #include "platform/Desktop.h"
 #include "net/Parsing.h"
 #include "player/MediaPlayerControl.h"
+#include "search/SearchState.h"
 
 class QCheckBox;
 class QCloseEvent;
@@ -52,58 +53,60 @@ public:
 
     // ---- controls, under the names every subsystem's handlers use ----
     QFrame* ControlBar1;
-    QToolButton* SpeedButton1;
-    QToolButton* SpeedButton2;
-    QToolButton* SpeedButton3;
-    QToolButton* SpeedButton4;
-    QToolButton* SpeedButton5;
-    QPushButton* Button1;
-    QPushButton* Button2;
-    QToolButton* SpeedButton6;
-    QLabel* Image1;
-    TLabel* Label1;
-    QComboBox* ComboBox2;
-    QCheckBox* CheckBox2;
-    QComboBox* ComboBox3;
-    TLabel* Label11;
-    TLabel* Label10;
-    QPushButton* Button4;
-    TLabel* Label9;
-    TMediaPlayer* MediaPlayer1;
-    TCheckListBox* CheckListBox1;
-    QGroupBox* GroupBox1;
-    QScrollBar* ScrollBar1;
-    QScrollBar* ScrollBar2;
-    QScrollBar* ScrollBar3;
-    TLabel* Label8;
-    TLabel* Label2;
-    TStatusBar* StatusBar1;
+    QToolButton* SpeedButton1;  // full disk search (magnifier)
+    QToolButton* SpeedButton2;  // quick search "Q"
+    QToolButton* SpeedButton3;  // launcher view "↑" (toolbar only)
+    QToolButton* SpeedButton4;  // list view "↓"
+    QToolButton* SpeedButton5;  // manual / automatic play toggle
+    QPushButton* Button1;  // "削除": delete checked entries, shown while any is checked
+    QPushButton* Button2;  // "接続": fetch the music site's catalogue
+    QToolButton* SpeedButton6;  // "ヘルプ": help window
+    QLabel* Image1;  // thumbnail of the shown picture; double click enlarges
+    TLabel* Label1;  // "検索ファイル" caption of the extension box
+    QComboBox* ComboBox2;  // extension box: the pattern searched and listed
+    QCheckBox* CheckBox2;  // idle-search permission
+    QComboBox* ComboBox3;  // idle time before the automatic search
+    TLabel* Label11;  // automatic search step marker
+    TLabel* Label10;  // idle countdown / automatic mode line
+    QPushButton* Button4;  // hidden: starts the song at DownloadIndex
+    TLabel* Label9;  // remaining play time, read by the continuous play tick
+    TMediaPlayer* MediaPlayer1;  // player buttons
+    TCheckListBox* CheckListBox1;  // the result list
+    QGroupBox* GroupBox1;  // "音量" volume group
+    QScrollBar* ScrollBar1;  // right volume
+    QScrollBar* ScrollBar2;  // left volume
+    QScrollBar* ScrollBar3;  // both volumes
+    TLabel* Label8;  // "リスト数" entry count
+    TLabel* Label2;  // version line
+    TStatusBar* StatusBar1;  // download and search messages
     // Holders below the client area, never visible.
-    QListWidget* ListBox6;
-    QListWidget* ListBox7;
-    QListWidget* ListBox8;
-    QComboBox* DriveComboBox3;
+    QListWidget* ListBox6;  // unused holder
+    QListWidget* ListBox7;  // unused holder
+    QListWidget* ListBox8;  // unused holder
+    QComboBox* DriveComboBox3;  // unused holder
     QComboBox* ComboBox1;  // search scope; nothing reads it
-    TLabel* Label5;
-    TLabel* Label21;
-    QCheckBox* CheckBox5;
-    QPushButton* Button5;
+    TLabel* Label5;  // idle latch: red once the automatic search was armed
+    TLabel* Label21;  // unused holder
+    QCheckBox* CheckBox5;  // "クリック時確認": a list click activates only while checked
+    QPushButton* Button5;  // unused holder, held with the others during a download
 
-    TTimer* Timer1;
-    TTimer* Timer2;
-    TTimer* Timer3;
-    TTimer* Timer4;
-    TTimer* Timer5;
-    TTimer* Timer6;
+    TTimer* Timer1;  // continuous play step, 6 s
+    TTimer* Timer2;  // remaining play time display, 1 s
+    TTimer* Timer3;  // idle check, 1 s
+    TTimer* Timer4;  // automatic search step, 5 s
+    TTimer* Timer5;  // catalogue fetch tick, 1 s
+    TTimer* Timer6;  // download queue tick, 2 s
 
     // ---- state fields ----
-    int IdleSearchActive = 0;
-    int SearchLimit = 0;
-    int SearchCancelled = 0;
+    // The full search's and the idle check's state, under the window's names.
+    search::SearchState Search;
+    int& IdleSearchActive = Search.idleSearchActive;
+    int& SearchLimit = Search.searchLimit;
+    int& SearchCancelled = Search.searchCancelled;
     std::string WorkDir;
-    QPoint LastCursorPos;
-    int IdleSeconds = 0;
-    int AutoSearchIndex = 0;
+    QPoint& LastCursorPos = Search.lastCursorPos;
+    int& IdleSeconds = Search.idleSeconds;
+    int& AutoSearchIndex = Search.autoSearchIndex;
     int AutoPlay = 0;
     // The download queue, and its phase, song name and song index under the window's names.
     download::Queue Download;

@@ -36,7 +36,7 @@
 #include "platform/Services.h"
 #include "player/PictureBox.h"
 #include "player/TForm6.h"
-#include "tests/platform/MediaMaker.h"
+#include "tests/support/MediaMaker.h"
 
 namespace {
 

@@ -28,8 +28,8 @@
 #include "platform/QtPrinting.h"
 #include "platform/Services.h"
 #include "player/TForm6.h"
-#include "tests/platform/MediaMaker.h"
-#include "tests/platform/MetafileMaker.h"
+#include "tests/support/MediaMaker.h"
+#include "tests/support/MetafileMaker.h"
 
 namespace {
 

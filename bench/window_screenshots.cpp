@@ -20,7 +20,7 @@
 #include "platform/Guard.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
-#include "tests/platform/MediaMaker.h"
+#include "tests/support/MediaMaker.h"
 
 using bench::Activate;
 using bench::Wait;

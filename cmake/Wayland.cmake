@@ -30,11 +30,14 @@ foreach(entry ${wl_xml})
   list(APPEND wl_server_sources ${wl_gen}/${name}-server-protocol.h ${wl_gen}/${name}-protocol.c)
 endforeach()
 target_sources(tessaly_core PRIVATE ${wl_client_sources})
-# Only the file that speaks the protocols sees their headers.
-set_source_files_properties(${CMAKE_SOURCE_DIR}/platform/Wayland.cpp PROPERTIES INCLUDE_DIRECTORIES ${wl_gen})
+# Only the file that speaks the protocols sees their headers, as a system folder: the
+# generated inline calls cast in C's way.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/platform/Wayland.cpp PROPERTIES COMPILE_OPTIONS "-isystem;${wl_gen}")
 target_link_libraries(tessaly_core PUBLIC PkgConfig::WAYLAND_CLIENT)
 
-# The scripted compositor of the tests.
-add_executable(wayland_test_server ${CMAKE_SOURCE_DIR}/tests/wayland_server/wayland_test_server.c ${wl_server_sources})
-target_include_directories(wayland_test_server PRIVATE ${wl_gen})
-target_link_libraries(wayland_test_server PRIVATE PkgConfig::WAYLAND_SERVER)
+if(BUILD_TESTING)
+  # The scripted compositor of the tests.
+  add_executable(wayland_test_server ${CMAKE_SOURCE_DIR}/tests/wayland_server/wayland_test_server.c ${wl_server_sources})
+  target_include_directories(wayland_test_server PRIVATE ${wl_gen})
+  target_link_libraries(wayland_test_server PRIVATE PkgConfig::WAYLAND_SERVER)
+endif()

@@ -57,22 +57,22 @@ public:
     // Fits the window into an available area of that height.
     void FitScreen(int areaHeight);
 
-    QLabel* Label4;
-    QLabel* Label5;
-    TMemo* Memo1;
-    QLabel* Label6;
-    QLabel* Label2;
-    TSongList* CheckListBox1;
-    QGroupBox* GroupBox1;
-    QLabel* Label1;
-    QLabel* Label3;
-    QPushButton* Button1;
-    QPushButton* Button2;
-    QPushButton* Button3;
-    QPushButton* Button5;
-    QGroupBox* GroupBox2;
-    QPushButton* Button4;
-    QCheckBox* CheckBox1;
+    QLabel* Label4;  // curator's heading
+    QLabel* Label5;  // site address
+    TMemo* Memo1;  // the curator's messages
+    QLabel* Label6;  // "演奏リスト" heading
+    QLabel* Label2;  // column header of the song list
+    TSongList* CheckListBox1;  // the catalogue's songs, checked to be fetched
+    QGroupBox* GroupBox1;  // "▼入手したい曲を選択": fetch the checked songs
+    QLabel* Label1;  // first line of the instruction
+    QLabel* Label3;  // second line of the instruction
+    QPushButton* Button1;  // DOWNLOAD / CANCEL: the run toggle
+    QPushButton* Button2;  // check all
+    QPushButton* Button3;  // uncheck all
+    QPushButton* Button5;  // uncheck the songs already obtained
+    QGroupBox* GroupBox2;  // "▼全てを入手しつつ自動連続演奏": fetch everything
+    QPushButton* Button4;  // take everything, with continuous play
+    QCheckBox* CheckBox1;  // skip the songs already obtained
 
     void Button1Click();  // DOWNLOAD / CANCEL
     void Button2Click();  // check all

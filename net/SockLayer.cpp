@@ -26,7 +26,7 @@ int LastWinsockError() { return net::WinsockErrorFromErrno(errno); }
 
 TBlockingSocket::TBlockingSocket(QObject* Owner) : QObject(Owner) {
     ReportStatus(8, "Create");
-    timer_ = std::make_unique<TTimer>(0, false);
+    timer_ = std::make_unique<TThreadTimer>(0, false);
     timer_->OnTimer = [this] {
         try {
             TimerTriggered();

@@ -37,6 +37,9 @@ public:
 
 class TBlockingSocket;
 class TTimer;
+// The time-out timer of a socket: the windows' interval timer, which already ticks on the
+// thread that owns the socket.
+using TThreadTimer = TTimer;
 
 using TNotifyEvent = std::function<void(TBlockingSocket* Sender)>;
 using THandlerEvent = std::function<void(bool& Handled)>;
@@ -222,7 +225,7 @@ private:
     void ForgetLookup();
 
     std::array<char, kBufferSize> buffer_{};
-    std::unique_ptr<TTimer> timer_;
+    std::unique_ptr<TThreadTimer> timer_;
     std::shared_ptr<Lookup> lookup_;
     std::uint32_t remoteAddress_ = 0;
     std::uint32_t remoteLookup_ = 0;

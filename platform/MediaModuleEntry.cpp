@@ -8,6 +8,13 @@
 
 #define TESSALY_MEDIA_ENTRY extern "C" __attribute__((visibility("default")))
 
+// Declared only here: the program finds them by name, never by linking against them.
+extern "C" {
+platform::MediaDevice* tessaly_media_create(int outputs);
+void tessaly_media_set_volume(std::uint32_t value);
+std::uint32_t tessaly_media_volume();
+}
+
 // A new device, owned by the caller (deleted through MediaDevice's virtual destructor, which
 // runs the module's own code). `outputs` is a platform::MediaOutputs value.
 TESSALY_MEDIA_ENTRY platform::MediaDevice* tessaly_media_create(int outputs) {

@@ -135,9 +135,9 @@ bool ReadAheadLevel::Read(int index, const FolderEntryFn& onEntry) {
         if (next_ <= index) {
             // No helper got to it: read it here, and let the helpers go on behind it.
             next_ = at_ = index + 1;
-            const bool wake = HelpersWanted();
+            const bool helpersWanted = HelpersWanted();
             lock.unlock();
-            if (wake) room_.notify_all();
+            if (helpersWanted) room_.notify_all();
             ++counts_.notReached;
             return InTurn(index, onEntry);
         }

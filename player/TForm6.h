@@ -17,8 +17,8 @@ public:
     explicit TForm6(QWidget* parent = nullptr);
     QSize OuterSize() const { return platform::OuterSizeOf(size()); }
 
-    TImage* Image1;
-    QToolButton* PrintBtn;
+    TImage* Image1;  // the picture, fitted to the window
+    QToolButton* PrintBtn;  // prints the picture
 
     void FormCreate();
     void FormResize();
@@ -48,5 +48,5 @@ private:
     std::string reducedFrom_;
     // Counts the pictures shown, so that a decode for an old size does not cover a newer picture.
     unsigned shown_ = 0;
-    QTimer settle_;
+    QTimer settle_;  // resize settling, 250 ms, single shot
 };

@@ -14,13 +14,6 @@ namespace search {
 
 namespace {
 
-int g_running = 0;
-
-struct RunningMark {
-    RunningMark() { ++g_running; }
-    ~RunningMark() { --g_running; }
-};
-
 // A folder's path as the check list shows it.
 QString Shown(std::string_view s) { return QString::fromStdString(platform::DisplayPath(s)); }
 
@@ -132,14 +125,12 @@ private:
 
 }  // namespace
 
-bool FullSearchRunning() { return g_running > 0; }
-
 std::string BoxText(const TForm1& form) { return form.ComboBox2->currentText().toLocal8Bit().toStdString(); }
 
 }  // namespace search
 
 void TForm1::SpeedButton1Click() {
-    search::RunningMark running;
+    auto running = Search.FullSearch();
     MediaPlayer1->hide();
     Label9->SetCaption(QString());
     const std::string first = search::BoxText(*this);

@@ -56,19 +56,8 @@ void TForm1::Timer3Timer() {
     QPoint cursor;
     if (!key) cursor = platform::Current().desktop->CursorPos();
     const int threshold = IdleThreshold(ComboBox3);
-    if (CheckBox2->isChecked() && !key && cursor == LastCursorPos) {
-        ++IdleSeconds;
-        if (threshold < IdleSeconds) {
-            IdleSearchActive = 1;
-            // Keeps counting from overflowing while staying past the threshold.
-            if (IdleSeconds > 999999) IdleSeconds = threshold + 1;
-        }
-    } else {
-        IdleSearchActive = 0;
-        IdleSeconds = 0;
-        if (!key) LastCursorPos = cursor;
+    if (!Search.IdleTick(CheckBox2->isChecked(), key, cursor, threshold))
         Label10->SetCaption(QStringLiteral("　　　　　　　　　　　　　"));
-    }
     if (IdleSearchActive == 1) {
         if (!LatchRed(Label5)) Timer4->SetEnabled(true);
         SetColour(Label5, QColor(255, 0, 0));
@@ -86,7 +75,7 @@ void TForm1::Timer3Timer() {
 
 void TForm1::Timer4Timer() {
     Timer4->SetEnabled(false);
-    if (search::FullSearchRunning()) {
+    if (Search.FullSearchRunning()) {
         // A search is waiting on one of its boxes; a second one inside it would replace the
         // list that the first is about to store. Try again later.
         Timer4->SetEnabled(true);

@@ -7,10 +7,6 @@ class TForm1;
 
 namespace search {
 
-// True while a full search runs on any window, its questions and closing messages
-// included: the automatic step must not start a second one inside those boxes.
-bool FullSearchRunning();
-
 // The extension box's text as bytes.
 std::string BoxText(const TForm1& form);
 

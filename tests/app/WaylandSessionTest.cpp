@@ -13,8 +13,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "platform/DesktopServers.h"
-#include "platform/WaylandServers.h"
+#include "support/DesktopServers.h"
+#include "support/WaylandServers.h"
 #include "search/SearchFixture.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "app/TForm3.h"
 #include "app/TForm4.h"
 #include "download/TForm5.h"
-#include "platform/DesktopServers.h"
+#include "support/DesktopServers.h"
 #include "player/TForm6.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include "download/Catalogue.h"
 #include "net/FtpClient.h"
-#include "net/RealServer.h"
-#include "net/ScriptServer.h"
+#include "support/RealServer.h"
+#include "support/ScriptServer.h"
 
 namespace {
 

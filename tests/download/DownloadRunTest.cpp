@@ -17,7 +17,7 @@
 #include "MountedFolder.h"
 #include "LoopGap.h"
 #include "download/Catalogue.h"
-#include "download/SiteServer.h"
+#include "support/SiteServer.h"
 #include "download/TForm5.h"
 #include "net/FtpClient.h"
 #include "platform/Guard.h"

@@ -15,7 +15,7 @@
 #include "download/Site.h"
 #include "download/TForm5.h"
 #include "net/FtpClient.h"
-#include "net/ScriptServer.h"
+#include "support/ScriptServer.h"
 #include "platform/Guard.h"
 
 using platform::BoxAnswer;

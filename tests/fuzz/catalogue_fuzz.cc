@@ -9,13 +9,8 @@
 #include <string_view>
 #include <vector>
 
-// Compiled in here so that the reader carries the fuzzer's coverage instrumentation.
-#include "download/Catalogue.cpp"
-#include "platform/Exceptions.cpp"
-#include "platform/Files.cpp"
-#include "platform/NameDisplay.cpp"
-#include "platform/SharedLog.cpp"
-#include "search/ResultStore.cpp"
+#include "download/Catalogue.h"
+#include "search/ResultStore.h"
 
 namespace {
 

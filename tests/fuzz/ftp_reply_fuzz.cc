@@ -7,8 +7,6 @@
 #include <string_view>
 
 #include "net/Parsing.h"
-// Compiled in here so that the rules themselves carry the fuzzer's coverage instrumentation.
-#include "net/Parsing.cpp"
 #include "platform/Exceptions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -8,9 +8,7 @@
 #include <string_view>
 #include <vector>
 
-// Compiled in here so that the reader carries the fuzzer's coverage instrumentation.
-#include "platform/Exceptions.cpp"
-#include "platform/Files.cpp"
+#include "platform/Files.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ScriptServer.h"
+#include "support/ScriptServer.h"
 #include "net/FtpClient.h"
 #include "net/SockLayer.h"
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <sstream>
 
-#include "RealServer.h"
-#include "ScriptServer.h"
+#include "support/RealServer.h"
+#include "support/ScriptServer.h"
 #include "net/FtpClient.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "FtpHelpers.h"
-#include "ScriptServer.h"
+#include "support/ScriptServer.h"
 #include "net/SockLayer.h"
 
 using testnet::ConnectTo;

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "DesktopServers.h"
+#include "support/DesktopServers.h"
 #include "platform/Input.h"
 
 namespace {

@@ -22,6 +22,7 @@
 
 #include "FileSizeLimit.h"
 #include "platform/InstanceLock.h"
+#include "support/WaitUntil.h"
 
 namespace {
 
@@ -105,16 +106,7 @@ TEST(FolderLock, AFullDiskLeavesThePidOutButTheLockHolds) {
 // Runs the event loop until `done` or 10 s have passed.
 template <class F>
 bool WaitFor(F done) {
-    QEventLoop loop;
-    QTimer tick, deadline;
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (done()) loop.quit();
-    });
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    tick.start(20);
-    deadline.start(10000);
-    if (!done()) loop.exec();
-    return done();
+    return testwait::WaitUntil(done, 10000);
 }
 
 TEST(SingleInstance, OnlyTheFrontRequestRaisesAndStrangersDoNotStopTheChannel) {

@@ -31,12 +31,12 @@
 #include <string>
 #include <thread>
 
-#include "MetafileMaker.h"
+#include "support/MetafileMaker.h"
 #include "PictureMaker.h"
 #include "platform/LockIn.h"
 #include "platform/PictureHelper.h"
 #include "platform/Pictures.h"
-#include "MediaMaker.h"
+#include "support/MediaMaker.h"
 
 extern char** environ;
 

@@ -15,7 +15,7 @@
 
 #include "platform/GstMedia.h"
 #include "FifoWatchdog.h"
-#include "MediaMaker.h"
+#include "support/MediaMaker.h"
 #include "player/Playback.h"
 
 namespace {

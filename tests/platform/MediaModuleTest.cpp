@@ -13,7 +13,8 @@
 #include <fstream>
 
 #include "Fixtures.h"
-#include "MediaMaker.h"
+#include "support/MediaMaker.h"
+#include "support/WaitUntil.h"
 #include "platform/Guard.h"
 #include "platform/MediaModule.h"
 
@@ -22,18 +23,7 @@ namespace {
 using platform::MediaOutputs;
 using platform::ModuleMediaDevice;
 
-// Runs the event loop until `done` holds, at most `limitMs`.
-bool WaitFor(const std::function<bool()>& done, int limitMs) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done()) loop.quit();
-    });
-    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
-    check.start(20);
-    loop.exec();
-    return done();
-}
+using testwait::WaitUntil;
 
 class MediaModuleTest : public ::testing::Test {
 protected:
@@ -65,7 +55,7 @@ TEST_F(MediaModuleTest, TheFirstOpenLoadsTheModuleBesideTheProgramAndItPlays) {
     EXPECT_TRUE(device.IsOpen());
     EXPECT_NEAR(static_cast<double>(device.Length()), 1000.0, 150.0);
     device.Play();
-    EXPECT_TRUE(WaitFor([&] { return device.Position() > 100; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return device.Position() > 100; }, 5000));
     device.Close();
     EXPECT_FALSE(device.IsOpen());
     // The loaded module's failures are the medium's.

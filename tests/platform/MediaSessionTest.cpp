@@ -16,8 +16,9 @@
 #include <mutex>
 #include <optional>
 
-#include "MediaMaker.h"
-#include "SoundServer.h"
+#include "support/MediaMaker.h"
+#include "support/SoundServer.h"
+#include "support/WaitUntil.h"
 #include "platform/GstMedia.h"
 #include "platform/VideoWindow.h"
 #include "player/Playback.h"
@@ -25,18 +26,10 @@
 namespace {
 
 using platform::GstMediaDevice;
-using soundserver::Wait;
+using testwait::WaitUntil;
 
 bool PlayToEnd(GstMediaDevice& device, int limitMs) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (device.AtEnd()) loop.quit();
-    });
-    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
-    check.start(20);
-    loop.exec();
-    return device.AtEnd();
+    return WaitUntil([&] { return device.AtEnd(); }, limitMs);
 }
 
 double Db(double share) { return 20 * std::log10(share); }
@@ -102,7 +95,7 @@ TEST_F(MediaSessionTest, RecordedChannelLevelsFollowTheVolumeBars) {
         ASSERT_FALSE(device.NullAudio());
         device.Play();
         ASSERT_TRUE(PlayToEnd(device, 5000));
-        Wait(300);
+        ASSERT_TRUE(server.WaitSoundEnded(5000));
         device.Close();
         const auto samples = server.StopRecording();
         ASSERT_GT(samples.size(), 2u * 44100 / 2);
@@ -136,14 +129,15 @@ TEST_F(MediaSessionTest, ServerThatComesLateIsUsedAndOneThatGoesIsWaitedFor) {
     EXPECT_FALSE(device.NullAudio());
     device.Play();
     ASSERT_TRUE(PlayToEnd(device, 5000));
-    Wait(300);
+    ASSERT_TRUE(server.WaitSoundEnded(5000));
     EXPECT_NEAR(soundserver::PeakDb(server.StopRecording()).first, Db(0.5), 0.1);
 
     // The server stops while a long file plays: the file stands where the sound went,
     // rather than ending or counting down twenty silent seconds.
     device.Open(longWav);
     device.Play();
-    Wait(500);
+    ASSERT_TRUE(WaitUntil([&] { return device.Position() > 0; }, 5000));
+    EXPECT_FALSE(device.AtEnd());
     server.Stop();
     QEventLoop loop;
     QTimer check;
@@ -212,12 +206,16 @@ TEST_F(MediaSessionTest, ServerThatNeverAnswersHoldsAnOpenForAMomentOnly) {
     // The wedged server is gone and took its connection along: the hanging probe ends, and
     // the real server is heard again.
     const ScopedEnv env("PULSE_SERVER", server.Address().toStdString());
-    bool back = false;
-    for (int i = 0; i < 30 && !back; ++i) {
-        Wait(100);
-        heard.Open(wav);
-        back = !heard.SoundLost() && !heard.NullAudio();
-    }
+    const bool back = WaitUntil(
+        [&] {
+            try {
+                heard.Open(wav);
+                return !heard.SoundLost() && !heard.NullAudio();
+            } catch (const EMCIDeviceError&) {
+                return false;
+            }
+        },
+        3000, 100);
     EXPECT_TRUE(back);
 }
 
@@ -243,7 +241,7 @@ TEST_F(MediaSessionTest, VideoFramesReachTheDevicesOwnWindow) {
         ASSERT_NE(window, nullptr);
         // The first picture is there once the medium is open, but the window comes up only
         // when it plays.
-        Wait(200);
+        WaitUntil([&] { return window->FramesShown() >= 1; }, 2000);
         EXPECT_FALSE(window->isVisible());
         EXPECT_GE(window->FramesShown(), 1);
         EXPECT_EQ(window->Frame().size(), QSize(160, 120));
@@ -251,7 +249,7 @@ TEST_F(MediaSessionTest, VideoFramesReachTheDevicesOwnWindow) {
         device.Play();
         EXPECT_TRUE(window->isVisible());
         ASSERT_TRUE(PlayToEnd(device, 8000));
-        Wait(100);
+        WaitUntil([&] { return window->FramesShown() >= 5; }, 2000);
         // 25 frames a second for one second; a loaded machine may skip some.
         EXPECT_GE(window->FramesShown(), 5);
         // The test picture's colour bars, as drawn on the window itself.

@@ -4,7 +4,7 @@
 #include <QImage>
 #include <string>
 
-#include "MetafileMaker.h"
+#include "support/MetafileMaker.h"
 #include "platform/Metafile.h"
 
 namespace metafilechecks {

@@ -10,7 +10,7 @@
 
 #include "FifoWatchdog.h"
 #include "MetafileChecks.h"
-#include "MetafileMaker.h"
+#include "support/MetafileMaker.h"
 #include "platform/Metafile.h"
 #include "platform/Pictures.h"
 

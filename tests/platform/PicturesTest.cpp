@@ -19,7 +19,7 @@ extern "C" {
 
 #include "FileSizeLimit.h"
 #include "FifoWatchdog.h"
-#include "MediaMaker.h"
+#include "support/MediaMaker.h"
 #include "PictureMaker.h"
 #include "platform/Pictures.h"
 #include "platform/ProgramStart.h"

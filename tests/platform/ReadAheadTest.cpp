@@ -13,7 +13,7 @@
 #include "platform/Drives.h"
 #include "platform/ReadAhead.h"
 #include "search/LevelWalk.h"
-#include "tests/platform/ReadAheadHelpers.h"
+#include "support/ReadAheadHelpers.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <optional>
 
-#include "MediaMaker.h"
-#include "SoundServer.h"
+#include "support/MediaMaker.h"
+#include "support/SoundServer.h"
 #include "platform/GstMedia.h"
 #include "player/Playback.h"
 

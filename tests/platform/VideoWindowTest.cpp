@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <cstdlib>
 
-#include "MediaMaker.h"
+#include "support/MediaMaker.h"
 #include "platform/GstMedia.h"
 #include "platform/VideoWindow.h"
 

@@ -7,8 +7,8 @@
 #include <QWidget>
 #include <algorithm>
 
-#include "DesktopServers.h"
-#include "WaylandServers.h"
+#include "support/DesktopServers.h"
+#include "support/WaylandServers.h"
 #include "platform/Input.h"
 #include "platform/Wayland.h"
 

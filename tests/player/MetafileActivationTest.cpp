@@ -7,7 +7,7 @@
 
 #include "Fixtures.h"
 #include "platform/Guard.h"
-#include "tests/platform/MetafileMaker.h"
+#include "support/MetafileMaker.h"
 #include "player/TForm6.h"
 
 namespace {

@@ -10,8 +10,9 @@
 
 #include "Fixtures.h"
 #include "platform/GstMedia.h"
-#include "platform/MediaMaker.h"
-#include "platform/SoundServer.h"
+#include "support/MediaMaker.h"
+#include "support/SoundServer.h"
+#include "support/WaitUntil.h"
 #include "player/Playback.h"
 
 namespace {
@@ -44,15 +45,7 @@ protected:
         form->Timer1Timer();
     }
     bool WaitForEnd(int limitMs) {
-        QEventLoop loop;
-        QTimer check;
-        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-            if (device->AtEnd()) loop.quit();
-        });
-        QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
-        check.start(20);
-        loop.exec();
-        return device->AtEnd();
+        return testwait::WaitUntil([&] { return device->AtEnd(); }, limitMs);
     }
 
     std::unique_ptr<soundserver::SoundServer> server;

@@ -4,7 +4,7 @@
 #include <QCheckBox>
 
 #include "SearchFixture.h"
-#include "platform/DesktopServers.h"
+#include "support/DesktopServers.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "platform/Drives.h"
 #include "tests/fakes/EnvDrives.h"
 #include "tests/fakes/ServiceScope.h"
-#include "tests/platform/ReadAheadHelpers.h"
+#include "support/ReadAheadHelpers.h"
 
 namespace {
 

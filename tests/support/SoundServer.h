@@ -31,9 +31,13 @@
 #include <utility>
 #include <vector>
 
+#include "support/WaitUntil.h"
+
 namespace soundserver {
 
-// Waits in the event loop for `ms`.
+using testwait::WaitUntil;
+
+// Waits in the event loop for `ms`: what a measurement of sound over time needs.
 inline void Wait(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -91,9 +95,27 @@ public:
         // widest latency (up to 2 s) before it follows the recorder's 20 ms, so until the first
         // frames arrive neither a player's start nor the file's size keeps time; a server a
         // session has run for a while is past that.
-        for (int i = 0; i < 60 && RecordedFrames() == 0 && recorder_->state() == QProcess::Running; ++i) Wait(50);
+        WaitUntil([&] { return recorder_->state() != QProcess::Running || RecordedFrames() > 0; }, 3000, 50);
         Wait(100);
-        return recorder_->state() == QProcess::Running;
+        return recorder_->state() == QProcess::Running && RecordedFrames() > 0;
+    }
+
+    // Waits until the recording holds sound followed by a tenth of a second of silence: what
+    // was played has come through the sink whole.
+    bool WaitSoundEnded(int limitMs) {
+        return WaitUntil(
+            [&] {
+                QFile file(recording_);
+                if (!file.open(QIODevice::ReadOnly)) return false;
+                const QByteArray bytes = file.readAll();
+                const auto* samples = reinterpret_cast<const float*>(bytes.constData());
+                const qsizetype count = bytes.size() / qsizetype(sizeof(float));
+                qsizetype last = -1;
+                for (qsizetype i = 0; i < count; ++i)
+                    if (std::fabs(samples[i]) > 1e-4f) last = i;
+                return last >= 0 && count - last > 2 * 44100 / 10;
+            },
+            limitMs, 50);
     }
 
     // Frames recorded so far: a mark in the recording for what happens now (the recorder

@@ -1,4 +1,4 @@
-#include "WaylandServers.h"
+#include "support/WaylandServers.h"
 
 #include <pwd.h>
 #include <sys/prctl.h>

@@ -1,5 +1,5 @@
 // Qt's headers first: Xlib's macros would break them.
-#include "DesktopServers.h"
+#include "support/DesktopServers.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -124,7 +124,7 @@ IdleService::IdleService(const QString& address, const QString& names, const QSt
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     EndWithTheTest(process_);
     process_.start(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral(TESSALY_SOURCE_DIR "/tests/platform/idle_service.py"), address, names, reply});
+                   {QStringLiteral(TESSALY_SOURCE_DIR "/tests/support/idle_service.py"), address, names, reply});
     if (!process_.waitForStarted(kStartMs)) return;
     ready_ = FirstLine(process_) == "READY";
 }
