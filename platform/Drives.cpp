@@ -258,6 +258,7 @@ bool ReadFolderEntries(const std::string& folder, const std::set<std::string>* m
         for (long at = 0; at < got;) {
             const auto* e = reinterpret_cast<const dirent64*>(buf + at);
             at += e->d_reclen;
+            if (e->d_ino == 0) continue;  // a deleted entry, which folder streams skip too
             const char* name = e->d_name;
             if (name[0] == '.') continue;  // hidden, and "." and ".."
             if (place.rootFileSystemTop && IsSystemTree(name)) continue;
