@@ -17,7 +17,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -181,22 +180,15 @@ Run RunFinder(const std::vector<std::string>& argv) {
     args.push_back(nullptr);
     Run r;
     auto start = Clock::now();
-    // Spawned without copying this process: a forked copy of the bench would count in the
-    // finder's peak memory.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (spawned != 0) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
         close(fds[0]);
-        r.lines = -1;
-        return r;
+        close(fds[1]);
+        execvp(args[0], args.data());
+        _exit(127);
     }
+    close(fds[1]);
     char buf[65536];
     for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) r.lines += std::count(buf, buf + n, '\n');
     close(fds[0]);
