@@ -9,7 +9,19 @@ namespace {
 // A stored list holds one path per line and ends at code 26: a name with a line break or
 // that code would read back as other paths, or cut off every line after it. Such a name
 // is neither listed nor walked into.
-bool FitsAListLine(std::string_view name) { return name.find_first_of("\r\n\x1a") == std::string_view::npos; }
+enum class NameKind { Unfit, Dotted, Dotless };
+
+// One pass over the name for both questions; this runs for every entry of the walk.
+NameKind Classify(std::string_view name) {
+    bool dot = false;
+    for (const char c : name) {
+        if (c == '.')
+            dot = true;
+        else if (static_cast<unsigned char>(c) <= 0x1a && (c == '\r' || c == '\n' || c == '\x1a'))
+            return NameKind::Unfit;
+    }
+    return dot ? NameKind::Dotted : NameKind::Dotless;
+}
 
 }  // namespace
 
@@ -37,8 +49,9 @@ WalkEnd WalkLevels(const std::vector<std::string>& roots, std::string_view mask,
             int entries = 0;
             reader->Read(i, [&](std::string_view name, platform::EntryType type) {
                 ++entries;
-                if (!FitsAListLine(name)) return;
-                if (name.find('.') == std::string_view::npos) next.Add(folder, name, "/");
+                const NameKind kind = Classify(name);
+                if (kind == NameKind::Unfit) return;
+                if (kind == NameKind::Dotless) next.Add(folder, name, "/");
                 if (cancelled || type != platform::EntryType::File || !fileMask.Matches(name)) return;
                 path.resize(folder.size());
                 path.append(name);

@@ -1,5 +1,6 @@
 // Fixed disks from the mount table, folder reading, file masks and the key record.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include <QWidget>
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <set>
 #include <fstream>
 
 #include "platform/Drives.h"
@@ -105,6 +108,52 @@ TEST(DrivesTest, FolderReadingAndFindMasks) {
     EXPECT_TRUE(matches("piano", "PIANO"));
     EXPECT_FALSE(matches("piano", "piano.mp3"));
     EXPECT_TRUE(matches("*.\xe6\x9b\xb2", "a.\xe6\x9b\xb2"));
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+// A folder longer than one kernel read: every entry once, also when the folder goes away
+// or the handler fails part way.
+TEST(DrivesTest, LongFoldersWholeOnceAndFailuresPartWay) {
+    QTemporaryDir tmp;
+    const std::string d = tmp.path().toStdString() + "/long/";
+    ::mkdir(d.c_str(), 0755);
+    const std::string pad(200, 'x');
+    const int kFiles = 600;  // about 130 KB of entries
+    for (int i = 0; i < kFiles; ++i) ::close(::creat((d + std::to_string(i) + pad + ".mp3").c_str(), 0644));
+    std::set<std::string> seen;
+    int calls = 0;
+    ASSERT_TRUE(platform::ReadFolderEntries(d, nullptr, [&](std::string_view n, platform::EntryType) {
+        ++calls;
+        seen.insert(std::string(n));
+    }));
+    EXPECT_EQ(calls, kFiles);
+    EXPECT_EQ(seen.size(), static_cast<size_t>(kFiles));
+    EXPECT_TRUE(seen.count("599" + pad + ".mp3"));
+
+    // A handler that throws (out of memory on a helper) leaves no folder open behind it.
+    const int before = OpenDescriptors();
+    for (int i = 0; i < 20; ++i)
+        EXPECT_THROW(platform::ReadFolderEntries(d, nullptr,
+                                                 [](std::string_view, platform::EntryType) { throw std::bad_alloc(); }),
+                     std::bad_alloc);
+    EXPECT_EQ(OpenDescriptors(), before);
+
+    // Removed while being listed: what came before is kept, nothing comes twice, no failure.
+    calls = 0;
+    seen.clear();
+    EXPECT_TRUE(platform::ReadFolderEntries(d, nullptr, [&](std::string_view n, platform::EntryType) {
+        if (calls++ == 0) std::filesystem::remove_all(d);
+        seen.insert(std::string(n));
+    }));
+    EXPECT_GT(calls, 0);
+    EXPECT_LT(calls, kFiles);
+    EXPECT_EQ(seen.size(), static_cast<size_t>(calls));
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 TEST(InputTest, KeyPressesSeenByTheApplicationCountOnce) {
