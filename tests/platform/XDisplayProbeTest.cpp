@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "platform/XDisplay.h"
-#include "tests/platform/DesktopServers.h"
+#include "support/DesktopServers.h"
 
 // Last: Xlib's macros clash with Qt's names.
 #include <X11/Xatom.h>
