@@ -31,7 +31,7 @@ foreach(entry ${wl_xml})
 endforeach()
 target_sources(tessaly_core PRIVATE ${wl_client_sources})
 # Only the file that speaks the protocols sees their headers.
-set_source_files_properties(${CMAKE_SOURCE_DIR}/platform/Wayland.cpp PROPERTIES INCLUDE_DIRECTORIES ${wl_gen})
+set_source_files_properties(${CMAKE_SOURCE_DIR}/platform/input/Wayland.cpp PROPERTIES INCLUDE_DIRECTORIES ${wl_gen})
 target_link_libraries(tessaly_core PUBLIC PkgConfig::WAYLAND_CLIENT)
 
 # The scripted compositor of the tests.

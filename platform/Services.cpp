@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/MediaModule.h"
+#include "media/MediaModule.h"
 #include "platform/ProgramStart.h"
 #include "platform/QtPrinting.h"
 

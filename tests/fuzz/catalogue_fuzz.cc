@@ -13,7 +13,7 @@
 #include "download/Catalogue.cpp"
 #include "platform/Exceptions.cpp"
 #include "platform/Files.cpp"
-#include "platform/NameDisplay.cpp"
+#include "app/NameDisplay.cpp"
 #include "platform/SharedLog.cpp"
 #include "search/ResultStore.cpp"
 

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "Fixtures.h"
-#include "platform/GstMedia.h"
+#include "media/GstMedia.h"
 #include "platform/MediaMaker.h"
 #include "platform/SoundServer.h"
 #include "player/Playback.h"
