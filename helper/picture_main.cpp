@@ -17,7 +17,8 @@
 
 #include "platform/Fonts.h"
 #include "pictures/LockIn.h"
-#include "pictures/PictureHelper.h"
+#include "pictures/PictureServer.h"
+#include "pictures/Pictures.h"
 
 namespace {
 

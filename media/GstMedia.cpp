@@ -16,18 +16,15 @@
 #include <cstring>
 
 #include "platform/Files.h"
+#include "media/GstParts.h"
 #include "app/NameDisplay.h"
 #include "media/VideoWindow.h"
 
 namespace platform {
 
-namespace {
+using namespace gst_parts;
 
-std::atomic<std::uint32_t> g_volume{0xFFFFFFFFu};
-
-// playbin's flags: video, audio, software volume, deinterlacing, colour balance; no
-// subtitles, which the player never shows.
-constexpr guint kPlayFlags = 0x1 | 0x2 | 0x10 | 0x200 | 0x400;
+namespace gst_parts {
 
 void EnsureGstreamer() {
     static const bool ready = [] {
@@ -40,43 +37,13 @@ void EnsureGstreamer() {
     if (!ready) throw EMCIDeviceError("GStreamer could not be initialised");
 }
 
-// Scales the left and right samples of each interleaved stereo float block by the levels
-// of the process volume; full volume leaves the block untouched.
-GstPadProbeReturn ScaleChannels(GstPad*, GstPadProbeInfo* info, gpointer) {
-    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    if (!buffer) return GST_PAD_PROBE_OK;
-    const std::uint32_t v = g_volume.load(std::memory_order_relaxed);
-    if (v == 0xFFFFFFFFu) return GST_PAD_PROBE_OK;
-    const float left = static_cast<float>(v & 0xFFFFu) / 65535.0f;
-    const float right = static_cast<float>(v >> 16) / 65535.0f;
-    buffer = gst_buffer_make_writable(buffer);
-    GST_PAD_PROBE_INFO_DATA(info) = buffer;
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READWRITE)) return GST_PAD_PROBE_OK;
-    auto* s = reinterpret_cast<float*>(map.data);
-    const std::size_t frames = map.size / (2 * sizeof(float));
-    for (std::size_t i = 0; i < frames; ++i) {
-        s[2 * i] *= left;
-        s[2 * i + 1] *= right;
-    }
-    gst_buffer_unmap(buffer, &map);
-    return GST_PAD_PROBE_OK;
-}
+}  // namespace gst_parts
 
-void TapHandoff(GstElement*, GstBuffer* buffer, GstPad*, gpointer user) {
-    auto* tap = static_cast<std::function<void(const float*, std::size_t)>*>(user);
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return;
-    (*tap)(reinterpret_cast<const float*>(map.data), map.size / (2 * sizeof(float)));
-    gst_buffer_unmap(buffer, &map);
-}
+namespace {
 
-GstElement* NullSink() {
-    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-    // Played in real time, as a sound card would, so positions advance as the user expects.
-    g_object_set(sink, "sync", TRUE, nullptr);
-    return sink;
-}
+// playbin's flags: video, audio, software volume, deinterlacing, colour balance; no
+// subtitles, which the player never shows.
+constexpr guint kPlayFlags = 0x1 | 0x2 | 0x10 | 0x200 | 0x400;
 
 std::string MessageText(GstMessage* message) {
     GError* err = nullptr;
@@ -101,57 +68,6 @@ std::string MissingPluginText(GstMessage* message) {
     return text;
 }
 
-// Frames of the video sink to the window's mailbox: the mapped buffer itself, held by the
-// picture until the window has let go of it.
-struct HeldBuffer {
-    GstBuffer* buffer;
-    GstMapInfo map;
-};
-
-void ReleaseHeld(void* p) {
-    auto* held = static_cast<HeldBuffer*>(p);
-    gst_buffer_unmap(held->buffer, &held->map);
-    gst_buffer_unref(held->buffer);
-    delete held;
-}
-
-void PostSample(GstSample* sample, FrameMailbox& mailbox) {
-    GstVideoInfo info;
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
-    GstCaps* caps = gst_sample_get_caps(sample);
-    if (!buffer || !caps || !gst_video_info_from_caps(&info, caps)) return;
-    const int width = GST_VIDEO_INFO_WIDTH(&info);
-    const int height = GST_VIDEO_INFO_HEIGHT(&info);
-    const int stride = GST_VIDEO_INFO_PLANE_STRIDE(&info, 0);
-    auto* held = new HeldBuffer{gst_buffer_ref(buffer), {}};
-    if (!gst_buffer_map(buffer, &held->map, GST_MAP_READ) ||
-        held->map.size < static_cast<gsize>(stride) * static_cast<gsize>(height)) {
-        if (held->map.data) gst_buffer_unmap(buffer, &held->map);
-        gst_buffer_unref(buffer);
-        delete held;
-        return;
-    }
-    mailbox.Post(QImage(held->map.data, width, height, stride, QImage::Format_RGB32, ReleaseHeld, held));
-}
-
-GstFlowReturn OnPreroll(GstAppSink* sink, gpointer user) {
-    if (GstSample* sample = gst_app_sink_pull_preroll(sink)) {
-        PostSample(sample, **static_cast<std::shared_ptr<FrameMailbox>*>(user));
-        gst_sample_unref(sample);
-    }
-    return GST_FLOW_OK;
-}
-
-GstFlowReturn OnSample(GstAppSink* sink, gpointer user) {
-    if (GstSample* sample = gst_app_sink_pull_sample(sink)) {
-        PostSample(sample, **static_cast<std::shared_ptr<FrameMailbox>*>(user));
-        gst_sample_unref(sample);
-    }
-    return GST_FLOW_OK;
-}
-
-void DropMailbox(gpointer user) { delete static_cast<std::shared_ptr<FrameMailbox>*>(user); }
-
 // playbin's element-setup: the MIDI synthesiser gets the device's gain.
 void SetUpElement(GstElement*, GstElement* element, gpointer user) {
     GstElementFactory* factory = gst_element_get_factory(element);
@@ -160,9 +76,6 @@ void SetUpElement(GstElement*, GstElement* element, gpointer user) {
 }
 
 }  // namespace
-
-std::uint32_t ProcessVolume() { return g_volume.load(); }
-void SetProcessVolume(std::uint32_t value) { g_volume.store(value); }
 
 GstMediaDevice::GstMediaDevice() : GstMediaDevice(Options{}) {}
 
@@ -175,119 +88,6 @@ GstMediaDevice::~GstMediaDevice() {
 }
 
 namespace {
-
-// The first of the named sinks that reaches READY (sinks open their device on the way
-// there), back in NULL; or nullptr. Named, rather than left to the automatic sinks, whose
-// probing also tries framebuffer sinks that crash under an X server without them.
-GstElement* FirstReadySink(const std::vector<std::string>& names) {
-    for (const std::string& name : names) {
-        GstElement* sink = gst_element_factory_make(name.c_str(), nullptr);
-        if (!sink) continue;
-        gst_object_ref_sink(sink);
-        const bool ok = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
-        gst_element_set_state(sink, GST_STATE_NULL);
-        if (ok) return sink;
-        gst_object_unref(sink);
-    }
-    return nullptr;
-}
-
-struct SinkProbe {
-    std::mutex m;
-    std::condition_variable done;
-    bool finished = false;
-    bool abandoned = false;
-    GstElement* sink = nullptr;
-};
-
-// Set while a probe that was given up on still waits for its sound server.
-std::atomic<bool> g_probeHanging{false};
-
-// FirstReadySink, given at most `timeoutMs`: a sound server that accepts the connection and
-// then never answers would otherwise hold the GUI until it closes the connection. The probe
-// runs on a thread of its own; one given up on is left to end by itself, and until it has,
-// no other is started (the sound output counts as not answering).
-GstElement* FirstWorkingSink(const std::vector<std::string>& names, int timeoutMs) {
-    try {
-        EnsureGstreamer();
-    } catch (...) {
-        return nullptr;
-    }
-    if (g_probeHanging.load()) return nullptr;
-    auto probe = std::make_shared<SinkProbe>();
-    std::thread([probe, names] {
-        GstElement* sink = FirstReadySink(names);
-        std::lock_guard<std::mutex> lock(probe->m);
-        probe->finished = true;
-        if (probe->abandoned) {
-            if (sink) gst_object_unref(sink);
-            g_probeHanging.store(false);
-        } else {
-            probe->sink = sink;
-        }
-        probe->done.notify_all();
-    }).detach();
-    std::unique_lock<std::mutex> lock(probe->m);
-    if (!probe->done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return probe->finished; })) {
-        probe->abandoned = true;
-        g_probeHanging.store(true);
-        return nullptr;
-    }
-    return probe->sink;
-}
-
-}  // namespace
-
-bool GstMediaDevice::SoundDeviceAvailable() {
-    const Options defaults;
-    GstElement* sink = FirstWorkingSink(defaults.soundSinks, defaults.soundProbeMs);
-    if (sink) gst_object_unref(sink);
-    return sink != nullptr;
-}
-
-namespace {
-
-// Output buffering of a sound sink: a bar's move or a pause is heard this much later.
-constexpr gint64 kSinkBufferUs = 100000;
-constexpr gint64 kSinkLatencyUs = 10000;
-
-bool HasProperty(GstElement* element, const char* name) {
-    return g_object_class_find_property(G_OBJECT_GET_CLASS(element), name) != nullptr;
-}
-
-// `sink` (held by the caller) behind stereo float between two converters: mono files are
-// spread to both channels, and the probe scales each channel on its own. The gain sits
-// right before the output, after the player's second-long queue, so a bar's move is heard
-// after the output's own short buffer only.
-GstElement* WrapSink(GstElement* sink) {
-    if (HasProperty(sink, "buffer-time"))
-        g_object_set(sink, "buffer-time", kSinkBufferUs, "latency-time", kSinkLatencyUs, nullptr);
-    // The output plays every sample it is given: a server slow to start a stream would
-    // otherwise have the first part of the sound skipped to catch up with the clock.
-    if (HasProperty(sink, "slave-method")) g_object_set(sink, "slave-method", 2 /* none */, nullptr);
-    GstElement* in = gst_element_factory_make("audioconvert", nullptr);
-    GstElement* caps = gst_element_factory_make("capsfilter", nullptr);
-    GstElement* out = gst_element_factory_make("audioconvert", nullptr);
-    if (!in || !caps || !out) {
-        for (GstElement* e : {in, caps, out})
-            if (e) gst_object_unref(e);
-        return GST_ELEMENT(gst_object_ref(sink));
-    }
-    GstElement* bin = gst_bin_new(nullptr);
-    gst_object_ref_sink(bin);
-    GstCaps* stereo = gst_caps_from_string("audio/x-raw,format=F32LE,channels=2,layout=interleaved");
-    g_object_set(caps, "caps", stereo, nullptr);
-    gst_caps_unref(stereo);
-    gst_bin_add_many(GST_BIN(bin), in, caps, out, GST_ELEMENT(gst_object_ref(sink)), nullptr);
-    gst_element_link_many(in, caps, out, sink, nullptr);
-    GstPad* probePad = gst_element_get_static_pad(caps, "src");
-    gst_pad_add_probe(probePad, GST_PAD_PROBE_TYPE_BUFFER, ScaleChannels, nullptr, nullptr);
-    gst_object_unref(probePad);
-    GstPad* pad = gst_element_get_static_pad(in, "sink");
-    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad));
-    gst_object_unref(pad);
-    return bin;
-}
 
 // What a wait for the medium to be ready found.
 struct Preroll {
@@ -394,35 +194,6 @@ GstElement* GstMediaDevice::MakeAudioSink() {
     GstElement* wrapped = WrapSink(sink);
     gst_object_unref(sink);
     return wrapped;
-}
-
-GstElement* GstMediaDevice::MakeVideoSink() {
-    // The picture goes to a window of our own, drawn by Qt: the same under X11, Wayland and
-    // offscreen. Without widgets (a tool without a GUI) nobody could see it.
-    if (options_.video == Options::Sink::Null || !qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return NullSink();
-    GstElement* sink = gst_element_factory_make("appsink", nullptr);
-    if (!sink) return NullSink();
-    if (!window_) {
-        window_ = new VideoWindow;
-        // Before the application goes: stop the streaming threads that feed the window.
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, window_, [this] { Close(); });
-    }
-    mailbox_ = std::make_shared<FrameMailbox>(window_);
-    // 32-bit pixels in the order of QImage::Format_RGB32, square pixels: playbin converts
-    // and scales whatever the decoder gives to this.
-    GstCaps* caps = gst_caps_from_string(
-        G_BYTE_ORDER == G_LITTLE_ENDIAN ? "video/x-raw,format=BGRx,pixel-aspect-ratio=1/1"
-                                        : "video/x-raw,format=xRGB,pixel-aspect-ratio=1/1");
-    // Played in real time; a GUI slower than the video skips frames instead of holding up
-    // the sound.
-    g_object_set(sink, "caps", caps, "sync", TRUE, "max-buffers", 1u, "drop", TRUE, nullptr);
-    gst_caps_unref(caps);
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_preroll = OnPreroll;
-    callbacks.new_sample = OnSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new std::shared_ptr<FrameMailbox>(mailbox_), DropMailbox);
-    return sink;
 }
 
 void GstMediaDevice::FailOpen(const std::string& why) {

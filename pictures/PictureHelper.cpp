@@ -27,6 +27,7 @@
 #include <string>
 #include <utility>
 
+#include "pictures/PictureWire.h"
 #include "platform/Libexec.h"
 
 extern char** environ;
@@ -39,26 +40,7 @@ namespace {
 int PidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 void PidfdKill(int pidfd) { ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0); }
 
-constexpr std::uint32_t kMagic = 0x43495054;  // "TPIC"
-enum Kind : std::uint32_t { kHello = 1, kPixels = 2, kFailure = 3, kLoad = 4 };
-
-// One message each way; on a packet socket it arrives whole or not at all. Text (a path, an
-// error text) follows the header; pixels come as a sealed memory file beside it. A request
-// for a thumbnail gives its size in width and height; pixels decoded at a reduction say so.
-struct Message {
-    std::uint32_t magic = kMagic;
-    std::uint32_t kind = 0;
-    std::int32_t pid = 0;
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::int32_t format = 0;
-    std::int64_t bytesPerLine = 0;
-    std::uint32_t textLength = 0;
-    std::uint32_t reduced = 0;
-};
-
-constexpr std::size_t kMaxText = 60000;
-constexpr const char* kHelperName = "tessaly-picture";
+using namespace picture_wire;
 
 // Resident memory a helper may reach above what it had at start: the picture's budget, and
 // room for the sanitizers' shadow memory in checked builds.
@@ -211,46 +193,28 @@ struct Received {
 // unless it was a picture that carried exactly one.
 Received Receive(int socket) {
     Received r;
-    std::vector<char> buffer(sizeof(Message) + kMaxText + 1);
-    iovec iov{buffer.data(), buffer.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)];
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n;
-    while ((n = ::recvmsg(socket, &msg, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return r;
-    std::vector<int> fds;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); n >= 0 && c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
-        const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (size_t i = 0; i < count; ++i) {
-            int fd;
-            std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-            fds.push_back(fd);
-        }
-    }
+    Packet p = ReceivePacket(socket, sizeof(Message) + kMaxText + 1);
+    const ssize_t n = p.n;
+    if (n < 0 && (p.error == EAGAIN || p.error == EWOULDBLOCK)) return r;
+    std::vector<int>& fds = p.fds;
     auto closeAll = [&fds] {
         for (int fd : fds) ::close(fd);
     };
     // A closed or broken socket, a cut or malformed message: the helper is no longer one we
     // can trust to follow the protocol.
-    if (n <= 0 || (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) || static_cast<size_t>(n) < sizeof(Message)) {
+    if (n <= 0 || (p.flags & (MSG_TRUNC | MSG_CTRUNC)) || static_cast<size_t>(n) < sizeof(Message)) {
         closeAll();
         r.state = Received::Closed;
         return r;
     }
-    std::memcpy(&r.header, buffer.data(), sizeof(Message));
+    std::memcpy(&r.header, p.bytes.data(), sizeof(Message));
     if (r.header.magic != kMagic || r.header.textLength != static_cast<size_t>(n) - sizeof(Message) ||
         fds.size() > (r.header.kind == kPixels ? 1u : 0u)) {
         closeAll();
         r.state = Received::Closed;
         return r;
     }
-    r.text.assign(buffer.data() + sizeof(Message), r.header.textLength);
+    r.text.assign(p.bytes.data() + sizeof(Message), r.header.textLength);
     if (!fds.empty()) r.fd = fds.front();
     r.state = Received::Got;
     return r;
@@ -372,29 +336,6 @@ Outcome Await(Helper& h, const std::string& path, const std::function<bool()>& w
     return out;
 }
 
-bool SendAll(int fd, const Message& m, const std::string& text, int passFd) {
-    std::string packet(reinterpret_cast<const char*>(&m), sizeof m);
-    packet += text;
-    iovec iov{packet.data(), packet.size()};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-    if (passFd >= 0) {
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&msg);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &passFd, sizeof(int));
-    }
-    ssize_t n;
-    while ((n = ::sendmsg(fd, &msg, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
-    }
-    return n == static_cast<ssize_t>(packet.size());
-}
-
 // The file goes as an open descriptor beside its name: the helper reads what the program
 // opened and never opens a path of the user's itself. The name only gives the kind and
 // names the file in error texts.
@@ -405,157 +346,6 @@ bool SendRequest(Helper& h, const std::string& path, QSize atLeast, int file) {
     m.height = std::max(0, atLeast.height());
     m.textLength = static_cast<std::uint32_t>(path.size());
     return SendAll(h.socket, m, path, file);
-}
-
-// ---- the helper's side ----
-
-bool SendFailure(int fd, std::string text) {
-    if (text.size() > kMaxText) text.resize(kMaxText);
-    Message m;
-    m.kind = kFailure;
-    m.textLength = static_cast<std::uint32_t>(text.size());
-    return SendAll(fd, m, text, -1);
-}
-
-// Pixels in a memory file that can be handed to the program. The decoder writes into it
-// directly; sealed, it can no longer change or shrink under the reader.
-class SharedPixels {
-public:
-    SharedPixels() = default;
-    SharedPixels(const SharedPixels&) = delete;
-    SharedPixels& operator=(const SharedPixels&) = delete;
-    ~SharedPixels() {
-        Unmap();
-        if (fd_ >= 0) ::close(fd_);
-    }
-
-    uchar* Create(size_t length) {
-        if (fd_ >= 0 || length == 0) return nullptr;
-        fd_ = ::memfd_create(kHelperName, MFD_CLOEXEC | MFD_ALLOW_SEALING);
-        if (fd_ < 0) return nullptr;
-        if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) return nullptr;
-        // Populated at once: one call instead of a page fault for every 4 KB the decoder
-        // writes, which on a virtual machine costs more than the decoding.
-        void* address = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_, 0);
-        if (address == MAP_FAILED) return nullptr;
-        address_ = static_cast<uchar*>(address);
-        length_ = length;
-        return address_;
-    }
-    bool Holds(const QImage& image) const { return address_ && image.constBits() == address_; }
-    // Seals the file (no writable mapping may remain) and returns it, still owned here.
-    int Seal() {
-        Unmap();
-        if (fd_ < 0 || ::fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) return -1;
-        return fd_;
-    }
-
-private:
-    void Unmap() {
-        if (address_) ::munmap(address_, length_);
-        address_ = nullptr;
-    }
-    int fd_ = -1;
-    uchar* address_ = nullptr;
-    size_t length_ = 0;
-};
-
-bool SendPixels(int fd, const QImage& image, bool reduced, SharedPixels& shared, const std::string& path) {
-    const size_t length = static_cast<size_t>(image.sizeInBytes());
-    if (!shared.Holds(image)) {
-        // Decoded elsewhere (bitmaps, metafiles): one copy into the shared file.
-        uchar* memory = shared.Create(length);
-        if (!memory) return SendFailure(fd, UnreadablePictureText(path, "画像が大きすぎます"));
-        std::memcpy(memory, image.constBits(), length);
-    }
-    Message m;
-    m.kind = kPixels;
-    m.width = image.width();
-    m.height = image.height();
-    m.format = static_cast<std::int32_t>(image.format());
-    m.bytesPerLine = image.bytesPerLine();
-    m.reduced = reduced ? 1 : 0;
-    const int sealed = shared.Seal();
-    if (sealed < 0) return SendFailure(fd, UnreadablePictureText(path, "画像が大きすぎます"));
-    return SendAll(fd, m, std::string(), sealed);
-}
-
-class OwnedFd {
-public:
-    OwnedFd() = default;
-    OwnedFd(OwnedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    OwnedFd& operator=(const OwnedFd&) = delete;
-    ~OwnedFd() { Reset(-1); }
-    void Reset(int fd) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-    int Get() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
-
-struct Request {
-    enum { Ended, Broken, Got } state = Broken;
-    std::string path;
-    QSize atLeast;
-    OwnedFd file;
-};
-
-// One request: the header, the file's name, and exactly one descriptor, the file. Anything
-// else means the other side no longer follows the protocol.
-Request ReceiveRequest(int fd) {
-    Request r;
-    std::vector<char> buffer(sizeof(Message) + kMaxText);
-    iovec iov{buffer.data(), buffer.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)];
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n;
-    while ((n = ::recvmsg(fd, &msg, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
-    }
-    std::vector<int> fds;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); n >= 0 && c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
-        const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (size_t i = 0; i < count; ++i) {
-            int passed;
-            std::memcpy(&passed, CMSG_DATA(c) + i * sizeof(int), sizeof passed);
-            fds.push_back(passed);
-        }
-    }
-    if (fds.size() == 1) r.file.Reset(fds.front());
-    if (n == 0 && fds.empty()) {
-        r.state = Request::Ended;
-        return r;
-    }
-    Message m;
-    if (n < static_cast<ssize_t>(sizeof m) || (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) || fds.size() != 1) {
-        for (size_t i = 1; i < fds.size(); ++i) ::close(fds[i]);
-        return r;
-    }
-    std::memcpy(&m, buffer.data(), sizeof m);
-    if (m.magic != kMagic || m.kind != kLoad || m.textLength != static_cast<size_t>(n) - sizeof m) return r;
-    r.path.assign(buffer.data() + sizeof m, m.textLength);
-    r.atLeast = QSize(m.width, m.height);
-    r.state = Request::Got;
-    return r;
-}
-
-// Each picture gets a few seconds of processor time on top of what the helper has used;
-// an endless loop ends even if nobody is left to kill the helper.
-void LimitCpuForOnePicture() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    rlimit cpu{};
-    ::getrlimit(RLIMIT_CPU, &cpu);
-    const rlim_t wanted = static_cast<rlim_t>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 10;
-    cpu.rlim_cur = cpu.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, cpu.rlim_max);
-    ::setrlimit(RLIMIT_CPU, &cpu);
 }
 
 }  // namespace
@@ -629,45 +419,5 @@ std::vector<pid_t> PictureHelperPids() {
 }
 
 void StopPictureHelpers() { Idle().clear(); }
-
-int ServePictures(int fd) {
-    rlimit core{0, 0};
-    ::setrlimit(RLIMIT_CORE, &core);  // a decoder's crash leaves no core file in the user's folder
-    Message hello;
-    hello.kind = kHello;
-    hello.pid = ::getpid();
-    if (!SendAll(fd, hello, std::string(), -1)) return 1;
-    for (;;) {
-        Request request = ReceiveRequest(fd);
-        if (request.state == Request::Ended) return 0;
-        if (request.state == Request::Broken) return 1;
-        const std::string& path = request.path;
-        const QSize atLeast = request.atLeast;
-        const int file = request.file.Get();
-        LimitCpuForOnePicture();
-        bool sent;
-        SharedPixels shared;
-        try {
-            bool reduced = false;
-            const QImage image = DecodePicturePixels(
-                file, path,
-                [&shared](int, int height, QImage::Format, qsizetype bytesPerLine) {
-                    return shared.Create(static_cast<size_t>(bytesPerLine) * static_cast<size_t>(height));
-                },
-                atLeast, &reduced);
-            // The user's file is let go before the answer: the program may reuse or remove it.
-            request.file.Reset(-1);
-            sent = image.isNull() ? SendFailure(fd, UnreadablePictureText(path, "画像がありません"))
-                                  : SendPixels(fd, image, reduced, shared, path);
-        } catch (const std::bad_alloc&) {
-            request.file.Reset(-1);
-            sent = SendFailure(fd, UnreadablePictureText(path, "画像が大きすぎます"));
-        } catch (const std::exception& e) {
-            request.file.Reset(-1);
-            sent = SendFailure(fd, e.what());
-        }
-        if (!sent) return 1;
-    }
-}
 
 }  // namespace platform

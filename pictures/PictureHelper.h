@@ -53,8 +53,4 @@ std::vector<pid_t> PictureHelperPids();
 // Ends every helper at once (tests; the next picture starts a new one).
 void StopPictureHelpers();
 
-// The helper's side: says hello on `fd`, then answers requests until the socket closes.
-// Returns the exit status.
-int ServePictures(int fd);
-
 }  // namespace platform
