@@ -24,11 +24,11 @@
 #include "platform/Files.h"
 #include "platform/Guard.h"
 #include "platform/Input.h"
-#include "platform/InstanceLock.h"
-#include "platform/PictureHelper.h"
+#include "app/InstanceLock.h"
+#include "pictures/PictureHelper.h"
 #include "platform/Services.h"
-#include "platform/WorkFolder.h"
-#include "platform/Wayland.h"
+#include "app/WorkFolder.h"
+#include "platform/input/Wayland.h"
 #include "platform/XDisplay.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/Guard.h"
-#include "platform/NameDisplay.h"
+#include "app/NameDisplay.h"
 
 CheckListModel::CheckListModel(QObject* parent) : QAbstractListModel(parent) {}
 

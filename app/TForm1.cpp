@@ -14,7 +14,7 @@
 #include "platform/Fonts.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
-#include "platform/WorkFolder.h"
+#include "app/WorkFolder.h"
 
 TForm1* Form1 = nullptr;
 

@@ -32,7 +32,7 @@ endforeach()
 target_sources(tessaly_core PRIVATE ${wl_client_sources})
 # Only the file that speaks the protocols sees their headers, as a system folder: the
 # generated inline calls cast in C's way.
-set_source_files_properties(${CMAKE_SOURCE_DIR}/platform/Wayland.cpp PROPERTIES COMPILE_OPTIONS "-isystem;${wl_gen}")
+set_source_files_properties(${CMAKE_SOURCE_DIR}/platform/input/Wayland.cpp PROPERTIES COMPILE_OPTIONS "-isystem;${wl_gen}")
 target_link_libraries(tessaly_core PUBLIC PkgConfig::WAYLAND_CLIENT)
 
 if(BUILD_TESTING)

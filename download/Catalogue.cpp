@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "platform/Files.h"
-#include "platform/NameDisplay.h"
+#include "app/NameDisplay.h"
 #include "search/ResultStore.h"
 
 namespace download {

@@ -1,7 +1,7 @@
 // The picture helper: decodes the pictures the program shows, one at a time, under limits
 // of memory and processor time, and hands back their pixels. Started by the program with a
 // socket as descriptor 3; ends when the program closes it or goes away. Before the first
-// picture it locks itself in (platform/LockIn.h): it reads only the files the program
+// picture it locks itself in (pictures/LockIn.h): it reads only the files the program
 // hands it open, and can start, open, reach or signal nothing else.
 #include <fcntl.h>
 #include <poll.h>
@@ -16,8 +16,9 @@
 #include <thread>
 
 #include "platform/Fonts.h"
-#include "platform/LockIn.h"
-#include "platform/PictureHelper.h"
+#include "pictures/LockIn.h"
+#include "pictures/PictureServer.h"
+#include "pictures/Pictures.h"
 
 namespace {
 

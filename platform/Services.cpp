@@ -3,10 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/MediaModule.h"
-#include "platform/ProgramStart.h"
-#include "platform/QtPrinting.h"
-
 namespace platform {
 
 void EmptyServiceSlot(const char* name) {
@@ -18,21 +14,6 @@ void EmptyServiceSlot(const char* name) {
 Services& Current() {
     static Services services;
     return services;
-}
-
-void InstallSystemServices(const std::string& programPath) {
-    Services& s = Current();
-    s = Services{};
-    s.boxes = std::make_unique<QtMessageBoxes>();
-    s.desktop = std::make_unique<QtDesktop>();
-    s.drives = std::make_unique<LinuxDrives>();
-    s.keys = MakeDeferredSystemKeyState();
-    s.registry = std::make_unique<FileRegistry>(FileRegistry::ForCurrentUser(programPath));
-    // The media framework is loaded by the first media open, not here.
-    s.media = std::make_unique<ModuleMediaDevice>();
-    s.waveOut = std::make_unique<ModuleWaveOut>();
-    s.programs = std::make_unique<LinuxProgramStarter>();
-    s.printing = std::make_unique<QtPrinting>();
 }
 
 }  // namespace platform

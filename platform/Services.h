@@ -76,7 +76,7 @@ struct Services {
 // The services every handler calls. Slots start empty: the program installs the real
 // services at start, tests their stand-ins (or a real one where that is what they test).
 Services& Current();
-// Installs the real services for the running program, replacing whatever was installed.
+// Installs the real services (app/SystemServices.cpp), replacing whatever was installed.
 void InstallSystemServices(const std::string& programPath);
 
 }  // namespace platform

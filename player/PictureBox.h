@@ -2,7 +2,7 @@
 // A picture box that stretches its picture to its own size.
 #include <QWidget>
 
-#include "platform/Pictures.h"
+#include "pictures/Pictures.h"
 
 class TImage : public QWidget {
     Q_OBJECT

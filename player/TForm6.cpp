@@ -9,7 +9,7 @@
 #include "app/TForm1.h"
 #include "platform/Fonts.h"
 #include "platform/Guard.h"
-#include "platform/PictureHelper.h"
+#include "pictures/PictureHelper.h"
 #include "platform/Services.h"
 
 namespace {

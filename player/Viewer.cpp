@@ -4,7 +4,7 @@
 
 #include "app/Forms.h"
 #include "app/TForm1.h"
-#include "platform/PictureHelper.h"
+#include "pictures/PictureHelper.h"
 #include "platform/Services.h"
 #include "platform/Topmost.h"
 #include "player/Playback.h"

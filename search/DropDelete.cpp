@@ -4,7 +4,7 @@
 #include "app/TForm1.h"
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
-#include "platform/NameDisplay.h"
+#include "app/NameDisplay.h"
 #include "platform/Services.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "app/Forms.h"
 #include "app/TForm1.h"
 #include "app/TForm4.h"
-#include "platform/NameDisplay.h"
+#include "app/NameDisplay.h"
 #include "platform/Services.h"
 #include "search/LevelWalk.h"
 #include "search/Searches.h"

@@ -7,7 +7,7 @@
 #include "app/TForm1.h"
 #include "app/TForm4.h"
 #include "platform/Files.h"
-#include "platform/NameDisplay.h"
+#include "app/NameDisplay.h"
 #include "platform/Services.h"
 #include "search/ResultStore.h"
 #include "search/Searches.h"

@@ -7,7 +7,7 @@
 
 #include "download/Catalogue.h"
 #include "download/Site.h"
-#include "platform/InstanceLock.h"
+#include "app/InstanceLock.h"
 
 using download::ParseCatalogue;
 using download::SongNameProblem;

@@ -21,7 +21,7 @@
 #include "download/TForm5.h"
 #include "net/FtpClient.h"
 #include "platform/Guard.h"
-#include "platform/InstanceLock.h"
+#include "app/InstanceLock.h"
 
 using platform::BoxAnswer;
 using platform::BoxKind;

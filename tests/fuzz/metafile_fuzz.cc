@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/Metafile.h"
-#include "platform/Pictures.h"
+#include "pictures/metafile/Metafile.h"
+#include "pictures/Pictures.h"
 
 // The application lives to the end of the run; fontconfig keeps its caches until then.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

@@ -16,8 +16,8 @@
 #include <string>
 
 #include "platform/Fonts.h"
-#include "platform/LockIn.h"
-#include "platform/Pictures.h"
+#include "pictures/LockIn.h"
+#include "pictures/Pictures.h"
 
 // fontconfig keeps what it finds of a face to the end of the run; faces first asked by one
 // input (a metafile naming Wingdings) are not that input's leak.

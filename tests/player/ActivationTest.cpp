@@ -13,8 +13,8 @@
 
 #include "Fixtures.h"
 #include "platform/Guard.h"
-#include "platform/PictureHelper.h"
-#include "platform/Pictures.h"
+#include "pictures/PictureHelper.h"
+#include "pictures/Pictures.h"
 #include "platform/QtPrinting.h"
 #include "player/Playback.h"
 #include "player/TForm6.h"

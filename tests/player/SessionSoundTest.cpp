@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "Fixtures.h"
-#include "platform/GstMedia.h"
+#include "media/GstMedia.h"
 #include "support/MediaMaker.h"
 #include "support/SoundServer.h"
 #include "support/WaitUntil.h"
