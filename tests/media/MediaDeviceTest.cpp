@@ -14,9 +14,8 @@
 #include <unistd.h>
 
 #include "media/GstMedia.h"
-#include "FifoWatchdog.h"
 #include "support/MediaMaker.h"
-#include "platform/FifoWatchdog.h"
+#include "support/FifoWatchdog.h"
 #include "player/Playback.h"
 
 namespace {

@@ -18,9 +18,8 @@ extern "C" {
 }
 
 #include "FileSizeLimit.h"
-#include "FifoWatchdog.h"
 #include "support/MediaMaker.h"
-#include "platform/FifoWatchdog.h"
+#include "support/FifoWatchdog.h"
 #include "PictureMaker.h"
 #include "pictures/Pictures.h"
 #include "platform/ProgramStart.h"

@@ -186,9 +186,9 @@ TEST_F(ReadAheadTest, CancelMidLevelLeavesNoHelperRunning) {
     int seenHelpers = 0;
     sink.onFolder = [&](int level, int index, std::string_view) {
         if (level != 1 || index != 3) return;
-        // The helpers have filled the window (folders 3 to 10) and wait for room when the
-        // walk stops.
-        EXPECT_TRUE(log.WaitFor({3, 4, 5, 6, 7, 8, 9, 10}));
+        // The helpers have filled the window and wait for room when the walk stops. Folder 3
+        // itself may have been read at its turn, by a walk that outran helpers not yet running.
+        EXPECT_TRUE(log.WaitFor({4, 5, 6, 7, 8, 9, 10}));
         seenHelpers = HelperThreads();
         sink.cancel = true;
     };

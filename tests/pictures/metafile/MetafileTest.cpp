@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sys/stat.h>
 
-#include "platform/FifoWatchdog.h"
+#include "support/FifoWatchdog.h"
 #include "MetafileChecks.h"
 #include "support/MetafileMaker.h"
 #include "pictures/metafile/Metafile.h"
