@@ -326,9 +326,11 @@ void GstMediaDevice::OpenMedium(const std::string& path) {
     lastNs_ = 0;
     // Some streams (MPEG program streams) count from a time above zero: positions are
     // taken from where the medium stands when it is ready.
+    // Only playbin has pictures to count; a MIDI file's own pipeline has none and no video sink.
     gint n = 0;
-    g_object_get(pipeline_, "n-video", &n, nullptr);
-    if (n == 0) {
+    const bool playbin = g_object_class_find_property(G_OBJECT_GET_CLASS(pipeline_), "n-video") != nullptr;
+    if (playbin) g_object_get(pipeline_, "n-video", &n, nullptr);
+    if (playbin && n == 0) {
         // A medium without pictures: a video sink that waits for its clock would hold the
         // sound for most of a second after each start. playbin takes another sink only
         // from NULL; the medium is made ready again behind it.
@@ -458,7 +460,10 @@ bool GstMediaDevice::Restart(std::int64_t fromNs, bool& audioFailed) {
     while (GstMessage* stale = gst_bus_pop(bus)) gst_message_unref(stale);
     Preroll preroll = WaitForPreroll(pipeline_, bus, gst_element_set_state(pipeline_, GST_STATE_PAUSED),
                                      options_.openTimeoutMs, audioSink_);
-    if (preroll.ready && preroll.failure.empty() && fromNs > 0) {
+    // The kept synthesiser holds the last file's notes, programs and controllers until a
+    // flush resets it: a MIDI file always starts behind one, from the start too.
+    const bool keptSynth = synth_ && GST_OBJECT_PARENT(synth_) == GST_OBJECT(pipeline_);
+    if (preroll.ready && preroll.failure.empty() && (fromNs > 0 || keptSynth)) {
         const bool sought = gst_element_seek_simple(pipeline_, GST_FORMAT_TIME,
                                                     static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), fromNs);
         if (sought) preroll = WaitForPreroll(pipeline_, bus, GST_STATE_CHANGE_ASYNC, options_.openTimeoutMs, audioSink_);
