@@ -19,6 +19,7 @@
 #include "media/GstParts.h"
 #include "app/NameDisplay.h"
 #include "media/VideoWindow.h"
+#include "media/WaveChunks.h"
 
 namespace platform {
 
@@ -270,6 +271,7 @@ void GstMediaDevice::OpenMedium(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) throw EMCIDeviceError(path + ": " + SystemErrorText(errno));
     if (!S_ISREG(st.st_mode)) throw EMCIDeviceError(path + ": not a plain file");
+    if (const std::string fault = media::WaveFileFault(path); !fault.empty()) throw EMCIDeviceError(path + ": " + fault);
     path_ = path;
     audioSink_ = MakeAudioSink();
     if (outputLost_) ReportLoss("no sound server or device answers");
