@@ -19,6 +19,6 @@ export LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp":print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j"$jobs")
 
-CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTESSALY_FUZZ=ON -DTESSALY_BENCH=OFF >/dev/null
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTESSALY_FUZZ=ON -DTESSALY_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j"$jobs" --target ftp_reply_fuzz catalogue_fuzz result_store_fuzz metafile_fuzz picture_fuzz
 (cd build-fuzz && ctest --output-on-failure -R '^fuzz[.]')
