@@ -96,8 +96,10 @@ public:
         // frames arrive neither a player's start nor the file's size keeps time; a server a
         // session has run for a while is past that.
         WaitUntil([&] { return recorder_->state() != QProcess::Running || RecordedFrames() > 0; }, 3000, 50);
-        Wait(100);
-        return recorder_->state() == QProcess::Running && RecordedFrames() > 0;
+        // And the next frames after it: the sink has gone over to the recorder's short blocks.
+        const std::size_t first = RecordedFrames();
+        WaitUntil([&] { return recorder_->state() != QProcess::Running || RecordedFrames() > first; }, 3000, 10);
+        return recorder_->state() == QProcess::Running && RecordedFrames() > first;
     }
 
     // Waits until the recording holds sound followed by a tenth of a second of silence: what
