@@ -367,6 +367,7 @@ void GstMediaDevice::HandleBusMessage(GstMessage* message) {
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_EOS:
             atEnd_ = true;
+            cleanEnd_ = true;
             playing_ = false;
             break;
         case GST_MESSAGE_ERROR:
@@ -398,7 +399,15 @@ void GstMediaDevice::Close() {
     if (synth_ && GST_OBJECT_PARENT(synth_) == GST_OBJECT(pipeline_)) {
         gst_element_set_state(pipeline_, GST_STATE_READY);
         gst_bin_remove(GST_BIN(pipeline_), synth_);
+        // A file stopped part-way or broken may leave notes, programs and controllers
+        // behind that no flush clears for sure: the next file gets a synthesiser afresh.
+        if (!cleanEnd_) {
+            gst_element_set_state(synth_, GST_STATE_NULL);
+            gst_object_unref(synth_);
+            synth_ = nullptr;
+        }
     }
+    cleanEnd_ = false;
     // Returns once the streaming threads have stopped: no frame comes after this.
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     gst_object_unref(pipeline_);

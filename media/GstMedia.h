@@ -111,6 +111,8 @@ private:
     // next ones: loading the font costs more than everything else of an open. Between files
     // it stays in READY, out of any pipeline (NULL would unload the font).
     GstElement* synth_ = nullptr;
+    // The medium played to its end (not stopped part-way, not failed).
+    bool cleanEnd_ = false;
     unsigned busWatch_ = 0;
     bool atEnd_ = false;
     bool playing_ = false;
